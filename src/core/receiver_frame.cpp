@@ -1,0 +1,59 @@
+#include "receiver_frame.h"
+
+namespace palvero {
+
+namespace {
+const char kHex[] = "0123456789ABCDEF";
+} // namespace
+
+bool framesCarryRssi(const ReadingSettings& s)
+{
+    return s.V1 ? s.RSSI : s.RSSI_v2;
+}
+
+bool framesCarryCrc(const ReadingSettings& s)
+{
+    return s.V1 && s.Protocol == "MORVANE with CRC";
+}
+
+int rssiOffset(size_t frameLength, const ReadingSettings& s)
+{
+    int n = static_cast<int>(frameLength);
+    int at = framesCarryCrc(s) ? n - 4 : n - 2;
+    return at >= 2 ? at : -1;
+}
+
+std::string rssiText(const ReceiverFrame& f, const ReadingSettings& s)
+{
+    int at = rssiOffset(f.size(), s);
+    if (at < 0)
+        return {};
+    return "-" + std::to_string(f[static_cast<size_t>(at)] >> 1);
+}
+
+int telegramDataEnd(size_t frameLength, const ReadingSettings& s)
+{
+    int end = static_cast<int>(frameLength) - (framesCarryRssi(s) ? 3 : 2);
+    if (framesCarryCrc(s))
+        end -= 2;
+    return end;
+}
+
+std::string hexByte(uint8_t b)
+{
+    return std::string{kHex[b >> 4], kHex[b & 0x0F]};
+}
+
+std::string hexBytesSpaced(const uint8_t* data, size_t n)
+{
+    std::string out;
+    out.reserve(n * 3);
+    for (size_t i = 0; i < n; ++i) {
+        out += kHex[data[i] >> 4];
+        out += kHex[data[i] & 0x0F];
+        out += ' ';
+    }
+    return out;
+}
+
+} // namespace palvero

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "reading_settings.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace palvero {
+
+// One frame from the receiver: 0x68, L, the telegram from its C field on, the RSSI byte
+// (when the receiver appends one), two CRC bytes ("MORVANE with CRC", v1 only) and 0x16.
+// Offsets are counted from the start byte: C 2, M 3-4, ID 5-8, version 9, type 10, CI 11.
+using ReceiverFrame = std::vector<uint8_t>;
+
+namespace frame {
+constexpr uint8_t kStart = 0x68;
+constexpr uint8_t kStop = 0x16;
+constexpr int kC = 2;
+constexpr int kManufacturer = 3;
+constexpr int kId = 5;
+constexpr int kVersion = 9;
+constexpr int kDeviceType = 10;
+constexpr int kCi = 11;
+// Start, L, the ten link-layer bytes up to the CI field, and the stop byte.
+constexpr size_t kMinimumLength = 13;
+} // namespace frame
+
+// Whether the receiver appends an RSSI byte: "RSSI" for a v1 receiver, "RSSI On/Off" otherwise.
+bool framesCarryRssi(const ReadingSettings& s);
+// Whether each frame ends in two CRC bytes: only a v1 receiver with "MORVANE with CRC".
+bool framesCarryCrc(const ReadingSettings& s);
+
+// Offset of the RSSI byte: N-4 with the CRC bytes, N-2 otherwise (read whatever the RSSI
+// settings say). -1 for a frame too short to have one.
+int rssiOffset(size_t frameLength, const ReadingSettings& s);
+// "-" and the RSSI byte shifted right by one, in decimal ("-77" for 0x9A); empty when
+// the frame has no such byte.
+std::string rssiText(const ReceiverFrame& f, const ReadingSettings& s);
+
+// Offset of the last byte of telegram data: N-3 with an RSSI byte, N-2 without, two
+// bytes earlier again with the CRC bytes. May be below the CI offset for a short frame.
+int telegramDataEnd(size_t frameLength, const ReadingSettings& s);
+
+// Hex text of bytes, upper case, every byte followed by one space ("68 04 ").
+std::string hexBytesSpaced(const uint8_t* data, size_t n);
+// Upper-case hex of one byte, two digits.
+std::string hexByte(uint8_t b);
+
+} // namespace palvero

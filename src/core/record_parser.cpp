@@ -1,0 +1,182 @@
+#include "record_parser.h"
+
+#include "transport_layer.h"
+#include "value_format.h"
+#include "vif_tables.h"
+
+#include <charconv>
+
+namespace palvero {
+
+namespace {
+
+const std::string kEmpty;
+const DecodedRecords::Row kEmptyRow{};
+
+constexpr uint8_t kFillByte = 0x2F;
+
+std::string bytesSpaced(const ReceiverFrame& f, int from, int to)
+{
+    if (to < from)
+        return {};
+    return hexBytesSpaced(&f[static_cast<size_t>(from)], static_cast<size_t>(to - from + 1));
+}
+
+// Position after a byte chain that continues while the byte before has bit 7 set,
+// starting with the byte at `at`; chain bytes are only taken up to `end`.
+int chainEnd(const ReceiverFrame& f, int at, int end)
+{
+    int next = at + 1;
+    while (next <= end && (f[static_cast<size_t>(next - 1)] & 0x80))
+        ++next;
+    return next;
+}
+
+} // namespace
+
+const std::string& DecodedRecords::cell(int row, int column) const
+{
+    if (row < 0 || row > m_count || column < 0 || column >= kColumns)
+        return kEmpty;
+    return m_rows[static_cast<size_t>(row)][static_cast<size_t>(column)];
+}
+
+const DecodedRecords::Row& DecodedRecords::row(int r) const
+{
+    return r >= 0 && r <= m_count ? m_rows[static_cast<size_t>(r)] : kEmptyRow;
+}
+
+void DecodedRecords::ensure(int rows)
+{
+    if (static_cast<size_t>(rows) >= m_rows.size())
+        m_rows.resize(static_cast<size_t>(rows) + 1);
+}
+
+void DecodedRecords::clearRow(int r)
+{
+    for (auto& c : m_rows[static_cast<size_t>(r)])
+        c.clear();
+}
+
+DecodedRecords::Row& DecodedRecords::addRow()
+{
+    ensure(m_count + 1);
+    ++m_count;
+    clearRow(m_count);
+    return m_rows[static_cast<size_t>(m_count - 1)];
+}
+
+int firstRecordOffset(const ReceiverFrame& f)
+{
+    return transportLayout(f).payload;
+}
+
+bool skipsRecordDecoding(const ReceiverFrame& f, const ReadingSettings& s)
+{
+    const uint8_t m0 = byteAt(f, frame::kManufacturer), m1 = byteAt(f, frame::kManufacturer + 1);
+    const uint8_t ciField = byteAt(f, frame::kCi);
+    if (m0 == 0x68 && m1 == 0x50 && (ciField == 0xA0 || ciField == 0xA2))
+        return true; // TCH private format
+    if (m0 == 0x2D && m1 == 0x2C && ciField == 0x8D)
+        return true; // KAM private format
+    if (m0 == 0x93 && m1 == 0x44 && ciField == ci::NoHeader && s.DecodeQundis)
+        return true; // QDS private format, not decoded here
+    return false;
+}
+
+void decodeTelegram(const ReceiverFrame& f, const ReadingSettings& s, char decimalSeparator,
+                    DecodedRecords& records)
+{
+    records.clear();
+    if (skipsRecordDecoding(f, s))
+        return;
+
+    // The last telegram data byte; the RSSI and CRC bytes behind it are never walked.
+    const int end = std::min(telegramDataEnd(f.size(), s), static_cast<int>(f.size()) - 1);
+    int number = 1;
+    int p = firstRecordOffset(f);
+    while (p <= end) {
+        const uint8_t dif = f[static_cast<size_t>(p)];
+        if (dif == kFillByte) {
+            ++p;
+            continue;
+        }
+        if ((dif & 0x0F) == 0x0F) {
+            auto& row = records.addRow();
+            row[DecodedRecords::Number] = std::to_string(number);
+            row[DecodedRecords::Value] = bytesSpaced(f, p + 1, end);
+            row[DecodedRecords::Description] = "Manf. secific";
+            return;
+        }
+        const int v = chainEnd(f, p, end);
+        if (v > end)
+            return;
+        int d = chainEnd(f, v, end);
+        if (d > end)
+            return;
+        const uint8_t vif = f[static_cast<size_t>(v)];
+        VifInfo info = decodeVif(f, v, d);
+        const int textLength = plainTextUnitLengthOffset(vif, v, d);
+        if (textLength >= 0)
+            d += 1 + byteAt(f, textLength);
+
+        DataField field = decodeDataField(f, d, dif, vif, info, decimalSeparator);
+
+        auto& row = records.addRow();
+        row[DecodedRecords::Number] = std::to_string(number++);
+        row[DecodedRecords::Value] = std::move(field.text);
+        row[DecodedRecords::Unit] = std::move(info.unit);
+        row[DecodedRecords::Description] = std::move(info.description);
+        row[DecodedRecords::DifBytes] = bytesSpaced(f, p, v - 1);
+        row[DecodedRecords::Vif] = hexByte(vif);
+        row[DecodedRecords::VifeBytes] = bytesSpaced(f, v + 1, std::min(d, static_cast<int>(f.size())) - 1);
+        if (field.overrun)
+            return;
+        p = d + field.length;
+    }
+}
+
+int pickMainRow(const DecodedRecords& records, const std::string& mainUnit)
+{
+    for (int r = 0; r < records.recordCount(); ++r)
+        if (records.cell(r, DecodedRecords::Unit) == mainUnit)
+            return r;
+    return -1;
+}
+
+std::vector<std::string> pickAdditionalValues(const DecodedRecords& records, int mainRow, int count,
+                                              bool removeUnit)
+{
+    std::vector<std::string> slots(static_cast<size_t>(std::max(count, 0)));
+    int start = 0;
+    for (auto& slot : slots) {
+        int r = start;
+        while (r < records.rowCount() && r == mainRow)
+            ++r;
+        if (r >= records.rowCount())
+            continue;
+        const std::string& value = records.cell(r, DecodedRecords::Value);
+        slot = removeUnit ? value : value + " " + records.cell(r, DecodedRecords::Unit);
+        if (slot.size() > 32)
+            slot.resize(32);
+        const std::string& number = records.cell(r, DecodedRecords::Number);
+        int next = r;
+        if (!number.empty())
+            std::from_chars(number.data(), number.data() + number.size(), next);
+        start = next;
+    }
+    return slots;
+}
+
+std::vector<std::string> fullDecodeLines(const DecodedRecords& records, const std::string& meterId)
+{
+    std::vector<std::string> lines;
+    lines.push_back("Decode of telegram for device " + meterId);
+    for (int r = 0; r < records.recordCount(); ++r)
+        lines.push_back(std::to_string(r + 1) + ". " + records.cell(r, DecodedRecords::Value) + " "
+                        + records.cell(r, DecodedRecords::Unit) + ", " + records.cell(r, DecodedRecords::Description));
+    lines.emplace_back();
+    return lines;
+}
+
+} // namespace palvero

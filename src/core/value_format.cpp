@@ -1,0 +1,318 @@
+#include "value_format.h"
+
+#include "transport_layer.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace palvero {
+
+namespace {
+
+const char kHex[] = "0123456789ABCDEF";
+
+void appendHex(std::string& out, uint8_t b)
+{
+    out += kHex[b >> 4];
+    out += kHex[b & 0x0F];
+}
+
+// Hex digits of `n` bytes from `at`, most significant (last received) byte first.
+std::string hexMsbFirst(const ReceiverFrame& f, int at, int n)
+{
+    std::string out;
+    for (int i = n - 1; i >= 0; --i)
+        appendHex(out, f[static_cast<size_t>(at + i)]);
+    return out;
+}
+
+// Hex digits of `n` bytes from `at`, in the order received.
+std::string hexInOrder(const ReceiverFrame& f, int at, int n)
+{
+    std::string out;
+    for (int i = 0; i < n; ++i)
+        appendHex(out, f[static_cast<size_t>(at + i)]);
+    return out;
+}
+
+uint64_t unsignedLsbFirst(const ReceiverFrame& f, int at, int n)
+{
+    uint64_t v = 0;
+    for (int i = n - 1; i >= 0; --i)
+        v = (v << 8) | f[static_cast<size_t>(at + i)];
+    return v;
+}
+
+std::string zeroText(int decimals, char separator)
+{
+    std::string out = "0";
+    if (decimals > 0) {
+        out += separator;
+        out.append(static_cast<size_t>(decimals), '0');
+    }
+    return out;
+}
+
+// BCD digits most significant byte first, read as a signed 32-bit decimal number.
+bool readBcd(const ReceiverFrame& f, int at, int n, int64_t& value)
+{
+    value = 0;
+    for (int i = n - 1; i >= 0; --i) {
+        const uint8_t b = f[static_cast<size_t>(at + i)];
+        const int hi = b >> 4, lo = b & 0x0F;
+        if (hi > 9 || lo > 9)
+            return false;
+        value = value * 100 + hi * 10 + lo;
+    }
+    return value <= 2147483647;
+}
+
+bool isDateVif(uint8_t vif)
+{
+    return vif == 0x6C || vif == 0x6D || vif == 0xEC || vif == 0xED;
+}
+
+std::string decodeReal(const ReceiverFrame& f, int d, const VifInfo& info, char separator)
+{
+    const uint32_t bits = static_cast<uint32_t>(unsignedLsbFirst(f, d, 4));
+    const bool negative = (bits >> 31) != 0;
+    const int e = static_cast<int>((bits >> 23) & 0xFF);
+    const uint32_t fraction = bits & 0x7FFFFF;
+    if (e == 255)
+        return "NaN or Infinite";
+    // Single precision throughout, and no subnormal rule: e = 0 is 2^-127 × 1.f.
+    const float mantissa = 1.0f + static_cast<float>(fraction) / 8388608.0f;
+    const float magnitude = std::ldexp(mantissa, e - 127);
+    const double value = static_cast<double>(magnitude) * info.factor;
+    if (!std::isfinite(value))
+        return "Exception on float conversion";
+    std::string text = renderDouble(value, 9, 5, separator);
+    return negative ? "-" + text : text;
+}
+
+DataField decodeVariableLength(const ReceiverFrame& f, int d)
+{
+    DataField r;
+    const uint8_t lvar = f[static_cast<size_t>(d)];
+    int n = 0;
+    if (lvar <= 0xBF)
+        n = lvar;
+    else if (lvar <= 0xFA)
+        n = lvar & 0x0F;
+    r.length = n + 1;
+    if (static_cast<size_t>(d) + static_cast<size_t>(r.length) > f.size()) {
+        r.text = "Exception ";
+        r.overrun = true;
+        return r;
+    }
+    if (lvar <= 0xBF)
+        r.text.assign(f.begin() + d + 1, f.begin() + d + 1 + n);
+    else if (lvar <= 0xCF)
+        r.text = hexInOrder(f, d + 1, n);
+    else if (lvar <= 0xDF)
+        r.text = "-" + hexInOrder(f, d + 1, n);
+    else if (lvar <= 0xEF)
+        r.text = "0x" + hexInOrder(f, d + 1, n);
+    else if (lvar <= 0xFA)
+        r.text = "Floating point, to be defined in the future, but hex is: 0x" + hexInOrder(f, d + 1, n);
+    else
+        r.text = "Reserved for future use? ";
+    return r;
+}
+
+} // namespace
+
+std::string renderDecimal(bool negative, std::string digits, int exponent, int precision, int decimals,
+                          char separator)
+{
+    const size_t first = digits.find_first_not_of('0');
+    if (first == std::string::npos)
+        return zeroText(decimals, separator);
+    digits.erase(0, first);
+
+    int len = static_cast<int>(digits.size());
+    const int keep = std::min(precision, len + exponent + decimals);
+    if (keep < len) {
+        const bool up = keep >= 0 && digits[static_cast<size_t>(keep)] >= '5';
+        if (keep < 0 || (keep == 0 && !up))
+            return zeroText(decimals, separator);
+        digits.resize(static_cast<size_t>(keep));
+        exponent += len - keep;
+        if (up) {
+            int i = keep - 1;
+            for (; i >= 0 && digits[static_cast<size_t>(i)] == '9'; --i)
+                digits[static_cast<size_t>(i)] = '0';
+            if (i >= 0)
+                ++digits[static_cast<size_t>(i)];
+            else
+                digits.insert(digits.begin(), '1');
+        }
+        len = static_cast<int>(digits.size());
+    }
+
+    std::string out;
+    if (negative)
+        out += '-';
+    const int intDigits = len + exponent;
+    if (intDigits > precision) {
+        const size_t last = digits.find_last_not_of('0');
+        out += digits[0];
+        if (last > 0) {
+            out += separator;
+            out.append(digits, 1, last);
+        }
+        out += "E+";
+        out += std::to_string(intDigits - 1);
+        return out;
+    }
+    auto digitAt = [&](int i) { return i >= 0 && i < len ? digits[static_cast<size_t>(i)] : '0'; };
+    if (intDigits <= 0) {
+        out += '0';
+    } else {
+        for (int i = 0; i < intDigits; ++i)
+            out += digitAt(i);
+    }
+    if (decimals > 0) {
+        out += separator;
+        for (int i = 0; i < decimals; ++i)
+            out += digitAt(intDigits + i);
+    }
+    return out;
+}
+
+std::string renderScaled(int64_t value, int exponent, int precision, char separator, int decimals)
+{
+    const bool negative = value < 0;
+    const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    char buf[24];
+    auto res = std::to_chars(buf, buf + sizeof buf, magnitude);
+    return renderDecimal(negative, std::string(buf, res.ptr), exponent, precision, decimals, separator);
+}
+
+std::string renderDouble(double value, int precision, int decimals, char separator)
+{
+    const bool negative = std::signbit(value);
+    char buf[64];
+    auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific);
+    // d.ddde±xx: gather the digits and the exponent of the last digit.
+    std::string digits;
+    const char* p = buf;
+    for (; p < res.ptr && *p != 'e'; ++p)
+        if (*p != '.')
+            digits += *p;
+    int e = 0;
+    if (p < res.ptr) {
+        ++p;
+        if (*p == '+')
+            ++p;
+        std::from_chars(p, res.ptr, e);
+    }
+    return renderDecimal(negative, digits, e - static_cast<int>(digits.size()) + 1, precision, decimals, separator);
+}
+
+int difDataLength(uint8_t difLowNibble)
+{
+    static const int lengths[16] = {0, 1, 2, 3, 4, 4, 6, 8, 0, 1, 2, 3, 4, 5, 6, 0};
+    return lengths[difLowNibble & 0x0F];
+}
+
+std::string formatDate(uint8_t b0, uint8_t b1)
+{
+    const int day = b0 & 0x1F;
+    const int month = b1 & 0x0F;
+    const int year = ((b0 & 0xE0) >> 5) + ((b1 & 0xF0) >> 1);
+    return std::to_string(day) + "." + std::to_string(month) + "." + std::to_string(year);
+}
+
+std::string formatDateTime(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3)
+{
+    const int minute = b0 & 0x3F;
+    const int hour = b1 & 0x1F;
+    std::string out = std::to_string(hour) + ":";
+    if (minute <= 9)
+        out += '0';
+    out += std::to_string(minute);
+    return out + ", " + formatDate(b2, b3);
+}
+
+DataField decodeDataField(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif, const VifInfo& info,
+                          char separator)
+{
+    const uint8_t coding = dif & 0x0F;
+    DataField r;
+    r.length = difDataLength(coding);
+    const size_t size = f.size();
+    if (d < 0 || static_cast<size_t>(d) + static_cast<size_t>(coding == 0x0D ? 1 : r.length) > size) {
+        r.text = "Exception ";
+        r.overrun = true;
+        return r;
+    }
+
+    if (isDateVif(vif)) {
+        const bool withTime = (vif & 0x7F) == 0x6D;
+        if (static_cast<size_t>(d) + (withTime ? 4u : 2u) > size) {
+            r.text = "Exception decoding DateTime";
+            return r;
+        }
+        const uint8_t* b = &f[static_cast<size_t>(d)];
+        r.text = withTime ? formatDateTime(b[0], b[1], b[2], b[3]) : formatDate(b[0], b[1]);
+        return r;
+    }
+
+    const bool fabricationNumber = vif == 0x78;
+    const int e = info.exponent;
+    int64_t bcd = 0;
+    switch (coding) {
+    case 0x0:
+        r.text = "No data ";
+        break;
+    case 0x1:
+    case 0x2:
+        r.text = renderScaled(static_cast<int64_t>(unsignedLsbFirst(f, d, r.length)), e, 8, separator);
+        break;
+    case 0x3:
+        r.text = fabricationNumber ? "00" + hexMsbFirst(f, d, 3)
+                                   : renderScaled(static_cast<int64_t>(unsignedLsbFirst(f, d, 3)), e, 11, separator);
+        break;
+    case 0x4:
+        r.text = fabricationNumber
+            ? hexMsbFirst(f, d, 4)
+            : renderScaled(static_cast<int32_t>(static_cast<uint32_t>(unsignedLsbFirst(f, d, 4))), e, 13, separator);
+        break;
+    case 0x5:
+        r.text = decodeReal(f, d, info, separator);
+        break;
+    case 0x6:
+        r.text = fabricationNumber ? hexMsbFirst(f, d, 6)
+                                   : renderScaled(static_cast<int64_t>(unsignedLsbFirst(f, d, 6)), e, 15, separator);
+        break;
+    case 0x7:
+        r.text = "64-bit integer not supported, but hex is: 0x" + hexMsbFirst(f, d, 8);
+        break;
+    case 0x8:
+        r.text = "Unrecognizable DIF, not decoded ";
+        break;
+    case 0x9:
+    case 0xA:
+    case 0xB:
+    case 0xC:
+    case 0xE: {
+        static const int precision[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 11, 13, 0, 15, 0};
+        if (fabricationNumber && coding >= 0xB)
+            r.text = hexMsbFirst(f, d, r.length);
+        else if (readBcd(f, d, r.length, bcd))
+            r.text = renderScaled(bcd, e, precision[coding], separator);
+        else
+            r.text = "Exception ";
+        break;
+    }
+    case 0xD:
+        return decodeVariableLength(f, d);
+    default:
+        break;
+    }
+    return r;
+}
+
+} // namespace palvero

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "receiver_frame.h"
+#include "vif_tables.h"
+
+#include <cstdint>
+#include <string>
+
+namespace palvero {
+
+// Renders digits × 10^exponent (digits: a decimal integer text) rounded to at most
+// `precision` significant digits and `decimals` decimal places, written with exactly
+// `decimals` digits after `separator` and no thousands separator. When the integer part
+// has more digits than `precision`, the exponent form "1.2345679E+15" is written instead.
+// Rounding is decimal and exact, halves away from zero.
+std::string renderDecimal(bool negative, std::string digits, int exponent, int precision, int decimals,
+                          char separator);
+// The same for an integer value scaled by 10^exponent.
+std::string renderScaled(int64_t value, int exponent, int precision, char separator, int decimals = 3);
+// The same for a binary floating-point value (its shortest round-trip decimal digits).
+std::string renderDouble(double value, int precision, int decimals, char separator);
+
+// A decoded data field: the value text and the field's length in bytes (the LVAR rule
+// replaces the DIF's length). `overrun` tells that the field would run past the frame;
+// its text is then "Exception ".
+struct DataField {
+    std::string text;
+    int length = 0;
+    bool overrun = false;
+};
+
+// Data length in bytes of a DIF coding (low nibble); variable length counts 0 here.
+int difDataLength(uint8_t difLowNibble);
+
+// Decodes the data field at offset `d` by the DIF's coding, the VIF and its scale.
+DataField decodeDataField(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif, const VifInfo& info,
+                          char separator);
+
+// The two date layouts: "d.m.y" for 2 bytes, "h:mm, d.m.y" for 4 bytes.
+std::string formatDate(uint8_t b0, uint8_t b1);
+std::string formatDateTime(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3);
+
+} // namespace palvero

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "receiver_frame.h"
+
+#include <cstdint>
+#include <string>
+
+namespace palvero {
+
+// What a record's VIF means: the unit text (or the quantity's name), a description and
+// the decimal scale. The scale is always a power of ten, 10^exponent, so integer and BCD
+// values are scaled exactly; `factor` is the same power as the nearest double.
+struct VifInfo {
+    std::string unit = "Not supported";
+    std::string description;
+    int exponent = 0;
+    double factor = 1.0;
+};
+
+// One row of a VIF table: codes first..last share a unit and description; the exponent
+// is `exponent` for the first code and grows by `step` per code.
+struct VifRow {
+    uint8_t first;
+    uint8_t last;
+    const char* unit;
+    const char* description;
+    int exponent;
+    int step;
+};
+
+struct VifTables {
+    const VifRow* primary;
+    int primaryCount;
+    const VifRow* fb;
+    int fbCount;
+    const VifRow* fd;
+    int fdCount;
+};
+const VifTables& vifTables();
+
+double powerOfTen(int exponent);
+
+// Decodes the VIF at offset `v` of the frame. `d` is the offset after the VIFE chain,
+// where a plain-text unit of VIF 0xFC keeps its length byte. Bytes outside the frame
+// are never read: a plain-text unit is cut at the frame's end.
+VifInfo decodeVif(const ReceiverFrame& f, int v, int d);
+
+// Offset of a plain-text unit's length byte for a record with this VIF, or -1 when the
+// VIF has no plain-text unit. The characters follow the length byte.
+int plainTextUnitLengthOffset(uint8_t vif, int v, int d);
+
+} // namespace palvero

@@ -1,0 +1,35 @@
+#include "scripted_operator.h"
+
+namespace palvero::test {
+
+void ScriptedOperator::showMessage(const std::string& caption, const std::string& text, MessageIcon icon)
+{
+    messages.push_back({caption, text, icon});
+}
+
+bool ScriptedOperator::askYesNo(const std::string& caption, const std::string& text, MessageIcon icon)
+{
+    messages.push_back({caption, text, icon});
+    if (yesNoAnswers.empty())
+        return false;
+    bool answer = yesNoAnswers.front();
+    yesNoAnswers.pop_front();
+    return answer;
+}
+
+std::optional<std::string> ScriptedOperator::askSaveFile(const FileDialogSpec& spec)
+{
+    dialogs.push_back(spec);
+    if (fileAnswers.empty())
+        return std::nullopt;
+    auto answer = fileAnswers.front();
+    fileAnswers.pop_front();
+    return answer;
+}
+
+std::optional<std::string> ScriptedOperator::askOpenFile(const FileDialogSpec& spec)
+{
+    return askSaveFile(spec);
+}
+
+} // namespace palvero::test

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "operator.h"
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace palvero::test {
+
+// An operator that answers from a script and records every box and dialog it was shown.
+class ScriptedOperator : public Operator {
+public:
+    struct Message {
+        std::string caption;
+        std::string text;
+        MessageIcon icon;
+    };
+
+    void showMessage(const std::string& caption, const std::string& text, MessageIcon icon) override;
+    bool askYesNo(const std::string& caption, const std::string& text, MessageIcon icon) override;
+    std::optional<std::string> askSaveFile(const FileDialogSpec& spec) override;
+    std::optional<std::string> askOpenFile(const FileDialogSpec& spec) override;
+
+    // Scripted answers, taken in order; a missing answer is No / Cancel.
+    std::deque<bool> yesNoAnswers;
+    std::deque<std::optional<std::string>> fileAnswers;
+
+    std::vector<Message> messages;   // boxes shown, Yes/No questions included
+    std::vector<FileDialogSpec> dialogs;
+};
+
+} // namespace palvero::test

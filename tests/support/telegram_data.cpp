@@ -1,0 +1,59 @@
+#include "telegram_data.h"
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace palvero::test {
+
+std::vector<RealTelegram> loadRealTelegrams(const std::string& path)
+{
+    std::ifstream in(path);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    std::vector<RealTelegram> rows;
+    std::string line;
+    std::getline(in, line); // header
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            continue;
+        std::vector<std::string> f;
+        std::stringstream s(line);
+        std::string field;
+        while (std::getline(s, field, '\t'))
+            f.push_back(field);
+        while (f.size() < 9)
+            f.emplace_back();
+        RealTelegram t;
+        t.source = f[0];
+        t.telegramHex = f[1];
+        t.key = f[2] == "NOKEY" ? "" : f[2];
+        t.meterId = f[3];
+        t.mfr = f[4];
+        t.medium = f[5];
+        t.mainValue = f[6];
+        t.units = f[7];
+        t.decrypted = f[8] == "1";
+        rows.push_back(t);
+    }
+    return rows;
+}
+
+std::vector<uint8_t> receiverFrame(const std::vector<uint8_t>& telegram, uint8_t rssi, bool crc, bool withRssi)
+{
+    std::vector<uint8_t> f = {0x68, 0x00};
+    f.insert(f.end(), telegram.begin() + 1, telegram.end());
+    if (withRssi)
+        f.push_back(rssi);
+    if (crc) {
+        f.push_back(0x12);
+        f.push_back(0x34);
+    }
+    f.push_back(0x16);
+    f[1] = static_cast<uint8_t>(f.size() - 3);
+    return f;
+}
+
+} // namespace palvero::test
