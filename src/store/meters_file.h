@@ -1,0 +1,88 @@
+#pragma once
+
+#include "meter_key_source.h"
+#include "record_file.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace palvero {
+
+class ErrorLog;
+
+inline constexpr char kMetersFileName[] = "meters.mrv";
+
+// One meter of meters.mrv: the ID text (at most 8 characters) and the AES-128 key text
+// (at most 32), each stored as a length byte and a fixed-capacity character field.
+struct MeterKeyRecord {
+    static constexpr std::size_t kSize = 42;
+    static constexpr std::size_t kIdCapacity = 8;
+    static constexpr std::size_t kKeyCapacity = 32;
+    static constexpr std::size_t kIdOffset = 0;
+    static constexpr std::size_t kKeyOffset = 9;
+
+    std::string id;
+    std::string key;
+
+    // Texts cut to their capacity, unused bytes zero.
+    std::array<std::uint8_t, kSize> encode() const;
+    // Reads exactly kSize bytes from `record`; length bytes above the capacity are clamped.
+    static MeterKeyRecord decode(const std::uint8_t* record);
+
+    bool operator==(const MeterKeyRecord& o) const { return id == o.id && key == o.key; }
+};
+
+// The meters-and-keys file meters.mrv in the data folder. Each operation opens the file,
+// works and closes it; the file and its folder are never created. A meter is identified by
+// its exact stored ID text (byte-wise, case-sensitive); lookups take the first match.
+// Failures go to the error log and the detailed log; nothing is shown to the operator.
+// After every operation lastOutcome() tells what it met (the meters window picks its own
+// codes and error texts from it).
+class MetersFile : public MeterKeySource {
+public:
+    enum SaveResult : int { SaveFailed = 0, MeterAdded = 1, MeterUpdated = 2 };
+
+    MetersFile(std::filesystem::path dataFolder, ErrorLog& log);
+
+    std::filesystem::path path() const { return m_file.path(); }
+
+    // Index of the first record with this ID, whether it was found, and its key. A missing
+    // file logs code 41; a missing file, a read error or an unknown ID give -1 and no key.
+    MeterKeyLookup FindMeterKey(const std::string& meterId);
+    MeterKeyLookup findMeterKey(const std::string& meterId) override { return FindMeterKey(meterId); }
+
+    // The same search giving only the index; a missing file logs code 63.
+    int FindMeterIndex(const std::string& meterId);
+
+    // Overwrites the meter's record in place (MeterUpdated) or writes a new one after the last
+    // whole record (MeterAdded). A missing file logs 63 and 61; an I/O error, the lookup's read
+    // included, logs its text to the detailed log; both give SaveFailed.
+    int SaveMeter(const std::string& meterId, const std::string& key);
+
+    // Removes the meter's record, keeping the order of the others. False when the ID is not
+    // stored; a missing file logs 63 and 41; an I/O error, the lookup's read included, logs its
+    // text to the detailed log.
+    bool DeleteMeter(const std::string& meterId);
+
+    // Cuts the file to zero records. False on a missing file or an I/O error; nothing is
+    // logged, the caller reports.
+    bool Truncate();
+
+    // Every record in file order; empty on a missing file or a read error, nothing logged.
+    std::vector<MeterKeyRecord> ReadAll();
+
+    const FileOutcome& lastOutcome() const { return m_last; }
+
+private:
+    int search(const std::string& meterId, std::string* key);
+
+    RecordFile m_file;
+    ErrorLog& m_log;
+    FileOutcome m_last;
+};
+
+} // namespace palvero

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace palvero {
+
+class ErrorLog;
+class Operator;
+
+inline constexpr char kSaveLogTitle[] = "Save log data";
+inline constexpr char kSaveLogFilter[] = "CSV|*.csv|TXT|*.txt";
+inline constexpr char kSaveLogExtension[] = "csv";
+inline constexpr char kReaderLogFileName[] = "general_log.txt";
+inline constexpr char kSaveLogFailedText[] = "Error saving log file!\nContact administrator!";
+
+// File "Save log file": asks the operator for a file, preset to general_log.txt in the data
+// folder, and writes the reader log lines to it, each ended by CR LF. A bare or relative name
+// is taken inside the data folder. A failed write shows the "File Error" box and logs code 13
+// and a description. True only when the file was written; cancelling writes nothing.
+bool saveReaderLog(const std::vector<std::string>& lines, const std::filesystem::path& dataFolder, Operator& op,
+                   ErrorLog& log);
+
+} // namespace palvero

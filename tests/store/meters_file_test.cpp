@@ -1,0 +1,226 @@
+#include "meters_file.h"
+
+#include "error_log.h"
+#include "formats.h"
+#include "scripted_operator.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace palvero {
+namespace {
+
+using test::readFile;
+using test::writeFile;
+
+const char kKeyA[] = "00112233445566778899AABBCCDDEEFF";
+const char kKeyB[] = "ffeeddccbbaa99887766554433221100";
+
+std::string recordBytes(const std::string& id, const std::string& key)
+{
+    const auto bytes = MeterKeyRecord{id, key}.encode();
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string fileOf(const std::vector<MeterKeyRecord>& records)
+{
+    std::string bytes;
+    for (const auto& r : records)
+        bytes += recordBytes(r.id, r.key);
+    return bytes;
+}
+
+std::string logLine(int code)
+{
+    return "Error " + std::to_string(code) + ", encountered at 14:03:22,  06.12.2026\r\n";
+}
+
+struct MetersFileTest : ::testing::Test {
+    test::TempDir dir;
+    FixedFormats formats;
+    test::ScriptedOperator op;
+    ErrorLog log{dir.path(), formats, op};
+    MetersFile meters{dir.path(), log};
+    std::filesystem::path file = dir / "meters.mrv";
+
+    void SetUp() override { writeFile(file, ""); }
+};
+
+TEST_F(MetersFileTest, RecordBytesAreCutTextAndZeroPadding)
+{
+    const std::string full = std::string("\x08" "12345678" "\x20", 10) + kKeyA;
+    const struct {
+        std::string id;
+        std::string key;
+        std::string bytes;
+        std::string storedId;
+    } cases[] = {
+        {"12345678", kKeyA, full, "12345678"},
+        {"123", "ab", std::string("\x03" "123\0\0\0\0\0" "\x02" "ab", 12) + std::string(30, '\0'), "123"},
+        {"", "", std::string(42, '\0'), ""},
+        {"123456789", std::string(kKeyA) + "Z", full, "12345678"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.id);
+        writeFile(file, "");
+        EXPECT_EQ(meters.SaveMeter(c.id, c.key), MetersFile::MeterAdded);
+        ASSERT_EQ(c.bytes.size(), 42u);
+        EXPECT_EQ(readFile(file), c.bytes);
+        // An ID longer than 8 characters is never found by its own text.
+        EXPECT_EQ(meters.FindMeterIndex(c.id), c.id == c.storedId ? 0 : -1);
+        EXPECT_EQ(meters.FindMeterIndex(c.storedId), 0);
+    }
+}
+
+TEST_F(MetersFileTest, SaveAddsFromRecordZeroThenUpdatesInPlace)
+{
+    const MeterKeyLookup none = meters.FindMeterKey("00000001");
+    EXPECT_EQ(none.index, -1);
+    EXPECT_FALSE(none.found);
+    EXPECT_EQ(meters.FindMeterIndex("00000001"), -1);
+
+    for (const char* id : {"00000001", "00000002", "00000003"})
+        ASSERT_EQ(meters.SaveMeter(id, kKeyA), MetersFile::MeterAdded);
+    EXPECT_EQ(meters.findMeterKey("00000001").index, 0);
+
+    EXPECT_EQ(meters.SaveMeter("00000002", kKeyB), MetersFile::MeterUpdated);
+    EXPECT_EQ(readFile(file), fileOf({{"00000001", kKeyA}, {"00000002", kKeyB}, {"00000003", kKeyA}}));
+    EXPECT_FALSE(std::filesystem::exists(dir / "glog.txt"));
+}
+
+TEST_F(MetersFileTest, LookupMatchesTheWholeStoredTextExactly)
+{
+    writeFile(file, fileOf({{"12345678", "k0"}, {"abc", "k1"}, {"ABC", "k2"}, {"abc", "k3"}, {"", "k4"}}));
+    const struct {
+        std::string query;
+        int index;
+        std::string key;
+    } cases[] = {
+        {"12345678", 0, "k0"}, {"abc", 1, "k1"}, {"ABC", 2, "k2"},
+        {"", 4, "k4"},         {"1234567", -1, ""}, {"abc ", -1, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.query);
+        const MeterKeyLookup r = meters.FindMeterKey(c.query);
+        EXPECT_EQ(r.index, c.index);
+        EXPECT_EQ(r.found, c.index >= 0);
+        EXPECT_EQ(r.key, c.key);
+        EXPECT_EQ(meters.FindMeterIndex(c.query), c.index);
+    }
+}
+
+TEST_F(MetersFileTest, DeleteMovesLaterRecordsDownAndCutsTheLast)
+{
+    const std::vector<MeterKeyRecord> three{{"A", "1"}, {"B", "2"}, {"C", "3"}};
+    const struct {
+        const char* name;
+        std::vector<MeterKeyRecord> before;
+        std::string id;
+        bool deleted;
+        std::vector<MeterKeyRecord> after;
+    } cases[] = {
+        {"first", three, "A", true, {{"B", "2"}, {"C", "3"}}},
+        {"middle", three, "B", true, {{"A", "1"}, {"C", "3"}}},
+        {"last", three, "C", true, {{"A", "1"}, {"B", "2"}}},
+        {"only", {{"A", "1"}}, "A", true, {}},
+        {"absent", three, "D", false, three},
+        {"empty file", {}, "A", false, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(file, fileOf(c.before));
+        EXPECT_EQ(meters.DeleteMeter(c.id), c.deleted);
+        EXPECT_EQ(readFile(file), fileOf(c.after));
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "glog.txt"));
+}
+
+TEST_F(MetersFileTest, MissingFileLogsItsCodeAndIsNeverCreated)
+{
+    const struct {
+        const char* name;
+        std::function<void(MetersFile&)> run;
+        std::string logged;
+    } cases[] = {
+        {"FindMeterKey", [](MetersFile& m) { EXPECT_FALSE(m.FindMeterKey("A").found); }, logLine(41)},
+        {"FindMeterIndex", [](MetersFile& m) { EXPECT_EQ(m.FindMeterIndex("A"), -1); }, logLine(63)},
+        {"SaveMeter", [](MetersFile& m) { EXPECT_EQ(m.SaveMeter("A", "1"), MetersFile::SaveFailed); },
+         logLine(63) + logLine(61)},
+        {"DeleteMeter", [](MetersFile& m) { EXPECT_FALSE(m.DeleteMeter("A")); }, logLine(63) + logLine(41)},
+        {"Truncate", [](MetersFile& m) { EXPECT_FALSE(m.Truncate()); }, ""},
+        {"ReadAll", [](MetersFile& m) { EXPECT_TRUE(m.ReadAll().empty()); }, ""},
+    };
+    std::filesystem::remove(file);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(dir / "glog.txt");
+        c.run(meters);
+        EXPECT_EQ(meters.lastOutcome().status, FileStatus::Missing);
+        EXPECT_EQ(readFile(dir / "glog.txt"), c.logged);
+        EXPECT_FALSE(std::filesystem::exists(file));
+        EXPECT_FALSE(std::filesystem::exists(dir / "gloge.txt"));
+    }
+}
+
+TEST_F(MetersFileTest, DamagedLengthBytesAreClamped)
+{
+    std::string bytes = recordBytes("12345678", kKeyA);
+    bytes[0] = static_cast<char>(200);
+    bytes[9] = static_cast<char>(200);
+    writeFile(file, bytes + recordBytes("B", "2"));
+
+    EXPECT_EQ(meters.ReadAll(), (std::vector<MeterKeyRecord>{{"12345678", kKeyA}, {"B", "2"}}));
+    const MeterKeyLookup r = meters.FindMeterKey("12345678");
+    EXPECT_EQ(r.index, 0);
+    EXPECT_EQ(r.key, kKeyA);
+}
+
+TEST_F(MetersFileTest, TrailingPartialRecordIsNoRecord)
+{
+    const std::string whole = fileOf({{"A", "1"}, {"B", "2"}});
+    const std::string partial = recordBytes("C", "3").substr(0, 17);
+
+    writeFile(file, whole + partial);
+    EXPECT_EQ(meters.ReadAll().size(), 2u);
+    EXPECT_EQ(meters.FindMeterIndex("C"), -1);
+    EXPECT_EQ(meters.SaveMeter("D", "4"), MetersFile::MeterAdded);
+    EXPECT_EQ(readFile(file), whole + recordBytes("D", "4"));
+
+    writeFile(file, whole + partial);
+    EXPECT_EQ(meters.SaveMeter("B", "5"), MetersFile::MeterUpdated);
+    EXPECT_EQ(readFile(file), fileOf({{"A", "1"}, {"B", "5"}}) + partial);
+
+    writeFile(file, whole + partial);
+    EXPECT_TRUE(meters.DeleteMeter("A"));
+    EXPECT_EQ(readFile(file), recordBytes("B", "2"));
+}
+
+TEST_F(MetersFileTest, TruncateEmptiesTheFile)
+{
+    writeFile(file, fileOf({{"A", "1"}, {"B", "2"}}) + "partial");
+    EXPECT_TRUE(meters.Truncate());
+    EXPECT_EQ(std::filesystem::file_size(file), 0u); // throws when the file went missing
+}
+
+// A folder in place of the file cannot be opened by anyone, root included.
+TEST_F(MetersFileTest, IoErrorsGoToTheDetailedLogOnly)
+{
+    std::filesystem::remove(file);
+    std::filesystem::create_directory(file);
+
+    EXPECT_EQ(meters.FindMeterKey("A").index, -1);
+    EXPECT_EQ(meters.SaveMeter("A", "1"), MetersFile::SaveFailed);
+    EXPECT_EQ(meters.lastOutcome().status, FileStatus::IoError);
+    EXPECT_FALSE(meters.DeleteMeter("A"));
+    EXPECT_FALSE(meters.Truncate());
+
+    EXPECT_FALSE(std::filesystem::exists(dir / "glog.txt"));
+    const std::string detailed = readFile(dir / "gloge.txt");
+    const std::string line = meters.lastOutcome().error + ", encountered at 14:03:22,  06.12.2026\r\n";
+    EXPECT_EQ(detailed, line + line);
+}
+
+} // namespace
+} // namespace palvero
