@@ -1,5 +1,6 @@
 #pragma once
 
+#include "reading_settings.h"
 #include "text_grid.h"
 
 #include <array>
@@ -32,7 +33,6 @@ constexpr int FirstAdditional = 16;
 constexpr int Fixed = 16; // titled columns
 } // namespace col
 
-constexpr int kMaxAdditionalValues = 16;
 
 enum class RowFlag : uint8_t { LowBattery, Decrypted, Repeated, MrvTest, MrvProcess, MrvDone };
 

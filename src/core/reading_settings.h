@@ -4,6 +4,9 @@
 
 namespace palvero {
 
+// At most this many additional-value columns follow the sixteen titled ones.
+constexpr int kMaxAdditionalValues = 16;
+
 // The options that the reading pipeline consults for every telegram. They are fields of
 // the one `Settings` record (which derives from this), named as their INI keys; the
 // pipeline holds a reference to the live record and reads a field when it needs it.

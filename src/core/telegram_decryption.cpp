@@ -1,0 +1,207 @@
+#include "telegram_decryption.h"
+
+#include "transport_layer.h"
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace palvero {
+
+namespace {
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+constexpr int kModeDedicatedIv = 5;
+constexpr int kModeZeroIv = 4;
+
+} // namespace
+
+std::optional<AesKey> parseKeyText(const std::string& text)
+{
+    if (text.size() != 32)
+        return std::nullopt;
+    AesKey key{};
+    for (size_t i = 0; i < key.size(); ++i) {
+        int hi = hexValue(text[2 * i]), lo = hexValue(text[2 * i + 1]);
+        if (hi < 0 || lo < 0)
+            return std::nullopt;
+        key[i] = static_cast<uint8_t>(hi << 4 | lo);
+    }
+    return key;
+}
+
+std::string encryptionDescription(uint8_t configurationLow, uint8_t configurationHigh)
+{
+    if (configurationLow == 0 && configurationHigh == 0)
+        return "Not encrypted ";
+    std::string text;
+    switch (configurationHigh & 0x0F) {
+    case kModeDedicatedIv:
+        text = "AES-128, Mode 5 (Dedicated IV). ";
+        break;
+    case kModeZeroIv:
+        text = "AES-128, Mode 4 (Zero IV). ";
+        break;
+    case 0:
+        text = "Not encrypted ";
+        break;
+    default:
+        break;
+    }
+    const int blocks = configurationLow >> 4;
+    if (blocks >= 1 && blocks <= 9)
+        text += std::to_string(blocks) + " blocks to decrypt. ";
+    else if (blocks >= 10)
+        text += " " + std::to_string(blocks) + " blocks to decrypt. ";
+    return text;
+}
+
+AesCbc::AesCbc()
+    : m_decrypt(EVP_CIPHER_CTX_new())
+    , m_encrypt(EVP_CIPHER_CTX_new())
+{
+}
+
+AesCbc::~AesCbc()
+{
+    EVP_CIPHER_CTX_free(m_decrypt);
+    EVP_CIPHER_CTX_free(m_encrypt);
+}
+
+bool AesCbc::setKey(const AesKey& key)
+{
+    if (m_keySet && key == m_key)
+        return true;
+    m_keySet = false;
+    if (!m_decrypt || !m_encrypt)
+        return false;
+    if (EVP_DecryptInit_ex(m_decrypt, EVP_aes_128_ecb(), nullptr, key.data(), nullptr) != 1
+        || EVP_EncryptInit_ex(m_encrypt, EVP_aes_128_ecb(), nullptr, key.data(), nullptr) != 1)
+        return false;
+    EVP_CIPHER_CTX_set_padding(m_decrypt, 0);
+    EVP_CIPHER_CTX_set_padding(m_encrypt, 0);
+    m_key = key;
+    m_keySet = true;
+    return true;
+}
+
+bool AesCbc::decrypt(const AesKey& key, const AesBlock& iv, uint8_t* data, size_t n)
+{
+    if (!setKey(key))
+        return false;
+    const size_t full = n / 16 * 16;
+    uint8_t plain[256 + 16];
+    uint8_t* out = plain;
+    std::unique_ptr<uint8_t[]> large;
+    if (full > 256) {
+        large.reset(new uint8_t[full + 16]);
+        out = large.get();
+    }
+    int written = 0;
+    if (full > 0 && (EVP_DecryptUpdate(m_decrypt, out, &written, data, static_cast<int>(full)) != 1
+                     || written != static_cast<int>(full)))
+        return false;
+
+    // The chaining value of the partial block is the last full cipher block, or the IV.
+    AesBlock chain = iv;
+    if (full > 0)
+        std::copy(data + full - 16, data + full, chain.begin());
+    AesBlock stream{};
+    if (n > full) {
+        int streamLength = 0;
+        if (EVP_EncryptUpdate(m_encrypt, stream.data(), &streamLength, chain.data(), 16) != 1 || streamLength != 16)
+            return false;
+    }
+
+    for (size_t b = 0; b < full; b += 16) {
+        const uint8_t* previous = b == 0 ? iv.data() : data + b - 16;
+        for (size_t i = 0; i < 16; ++i)
+            out[b + i] ^= previous[i];
+    }
+    std::copy(out, out + full, data);
+    for (size_t i = full; i < n; ++i)
+        data[i] ^= stream[i - full];
+    return true;
+}
+
+TelegramDecryption::TelegramDecryption(MeterTable& table, const ReadingSettings& settings, MeterKeySource* keys)
+    : m_table(table)
+    , m_settings(settings)
+    , m_keys(keys)
+{
+}
+
+void TelegramDecryption::decrypt(int row, const std::string& meterId, ReceiverFrame& f)
+{
+    m_table.setFlag(RowFlag::Decrypted, row, false);
+    const TransportLayout t = transportLayout(f);
+    const uint8_t low = t.configuration >= 0 ? byteAt(f, t.configuration) : 0;
+    const uint8_t high = t.configuration >= 0 ? byteAt(f, t.configuration + 1) : 0;
+    if (low == 0 && high == 0) {
+        m_table.setFlag(RowFlag::Decrypted, row, true);
+        return;
+    }
+    const int mode = high & 0x0F;
+    if (mode == 0) {
+        m_table.setFlag(RowFlag::Decrypted, row, true);
+        return;
+    }
+    if (mode != kModeDedicatedIv && mode != kModeZeroIv)
+        return;
+
+    const int first = t.payload;
+    const int end = std::min(telegramDataEnd(f.size(), m_settings), static_cast<int>(f.size()) - 1);
+    const size_t length = end >= first ? static_cast<size_t>(end - first + 1) : 0;
+
+    AesBlock iv{};
+    if (mode == kModeDedicatedIv) {
+        // Manufacturer, ID, version and type of the meter itself: from the long header
+        // where there is one (a radio converter's link address is not the meter's).
+        if (t.longHeader >= 0) {
+            const int h = t.longHeader;
+            const int order[8] = {h + 4, h + 5, h, h + 1, h + 2, h + 3, h + 6, h + 7};
+            for (int i = 0; i < 8; ++i)
+                iv[static_cast<size_t>(i)] = byteAt(f, order[i]);
+        } else {
+            for (int i = 0; i < 8; ++i)
+                iv[static_cast<size_t>(i)] = byteAt(f, frame::kManufacturer + i);
+        }
+        std::fill(iv.begin() + 8, iv.end(), byteAt(f, t.accessNumber));
+    }
+
+    std::string keyText;
+    if (m_settings.UseMaster) {
+        keyText = m_settings.MasterKey;
+    } else {
+        if (m_settings.UseDBMeters && m_keys && m_table.cell(row, col::EncryptionKey).empty()) {
+            MeterKeyLookup found = m_keys->findMeterKey(meterId);
+            if (found.index != -1 && found.found)
+                m_table.setCell(row, col::EncryptionKey, found.key);
+        }
+        keyText = m_table.cell(row, col::EncryptionKey);
+    }
+    const std::optional<AesKey> key = parseKeyText(keyText);
+
+    if (length > 0 && f[static_cast<size_t>(first)] == 0x2F) {
+        m_table.setFlag(RowFlag::Decrypted, row, true);
+        return;
+    }
+    if (!key || length == 0)
+        return;
+    if (!m_aes.decrypt(*key, iv, f.data() + first, length))
+        return;
+    m_table.setFlag(RowFlag::Decrypted, row, f[static_cast<size_t>(first)] == 0x2F);
+}
+
+} // namespace palvero

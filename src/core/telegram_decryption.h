@@ -1,0 +1,66 @@
+#pragma once
+
+#include "meter_key_source.h"
+#include "meter_table.h"
+#include "reading_settings.h"
+#include "receiver_frame.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+typedef struct evp_cipher_ctx_st EVP_CIPHER_CTX;
+
+namespace palvero {
+
+using AesKey = std::array<uint8_t, 16>;
+using AesBlock = std::array<uint8_t, 16>;
+
+// A key text of exactly 32 hexadecimal digits (either case) as 16 bytes; nothing for any
+// other text.
+std::optional<AesKey> parseKeyText(const std::string& text);
+
+// The "Notes" text for a configuration word: security mode and encrypted block count.
+std::string encryptionDescription(uint8_t configurationLow, uint8_t configurationHigh);
+
+// AES-128 on single blocks with OpenSSL; the CBC chaining and the rule for a final
+// partial block are ours. One cipher context per direction serves every telegram.
+class AesCbc {
+public:
+    AesCbc();
+    ~AesCbc();
+    AesCbc(const AesCbc&) = delete;
+    AesCbc& operator=(const AesCbc&) = delete;
+
+    // Decrypts data[0..n) in place: full blocks in CBC; the last 1..15 bytes are combined
+    // with the encryption of the last chaining value. False when the cipher fails (data
+    // then unchanged).
+    bool decrypt(const AesKey& key, const AesBlock& iv, uint8_t* data, size_t n);
+
+private:
+    bool setKey(const AesKey& key);
+    EVP_CIPHER_CTX* m_decrypt = nullptr;
+    EVP_CIPHER_CTX* m_encrypt = nullptr;
+    AesKey m_key{};
+    bool m_keySet = false;
+};
+
+// Decrypts a telegram's payload in place before its records are decoded, with the
+// master key, the row's key or the meters file's key, and sets the row's Decrypted flag.
+class TelegramDecryption {
+public:
+    TelegramDecryption(MeterTable& table, const ReadingSettings& settings, MeterKeySource* keys);
+
+    // `meterId` is the telegram's meter ID: a row that was just added has none yet, and
+    // its first telegram must find its key all the same.
+    void decrypt(int row, const std::string& meterId, ReceiverFrame& f);
+
+private:
+    MeterTable& m_table;
+    const ReadingSettings& m_settings;
+    MeterKeySource* m_keys;
+    AesCbc m_aes;
+};
+
+} // namespace palvero

@@ -1,0 +1,186 @@
+#include "telegram_processor.h"
+
+#include "device_types.h"
+#include "transport_layer.h"
+
+#include <algorithm>
+#include <charconv>
+#include <stdexcept>
+
+namespace palvero {
+
+namespace {
+
+// An integer cell; anything that is not a whole number counts as 0.
+int cellNumber(const std::string& text)
+{
+    int value = 0;
+    auto res = std::from_chars(text.data(), text.data() + text.size(), value);
+    return res.ec == std::errc() && res.ptr == text.data() + text.size() ? value : 0;
+}
+
+bool isRepeated(const ReceiverFrame& f, const TransportLayout& t)
+{
+    if (t.communicationControl >= 0)
+        return (byteAt(f, t.communicationControl) & 0x10) != 0;
+    // Only the short and long transport headers carry a configuration word here.
+    if (t.ci == ci::ShortHeader || t.ci == ci::LongHeader)
+        return (byteAt(f, t.configuration) & 0x01) != 0;
+    return false;
+}
+
+} // namespace
+
+std::string meterIdText(const ReceiverFrame& f)
+{
+    std::string id;
+    for (int i = frame::kId + 3; i >= frame::kId; --i)
+        id += hexByte(byteAt(f, i));
+    return id;
+}
+
+std::string manufacturerText(uint8_t low, uint8_t high)
+{
+    const unsigned m = low | (static_cast<unsigned>(high) << 8);
+    return {static_cast<char>(64 + ((m >> 10) & 0x1F)), static_cast<char>(64 + ((m >> 5) & 0x1F)),
+            static_cast<char>(64 + (m & 0x1F))};
+}
+
+bool isKnownCi(uint8_t c)
+{
+    switch (c) {
+    case 0x71:
+    case 0x72:
+    case 0x78:
+    case 0x7A:
+    case 0x8C:
+    case 0x8D:
+    case 0x8E:
+    case 0xA0:
+    case 0xA2:
+        return true;
+    default:
+        return false;
+    }
+}
+
+TelegramProcessor::TelegramProcessor(MeterTable& table, const ReadingSettings& settings, const Formats& formats,
+                                     MeterKeySource* keys)
+    : m_table(table)
+    , m_settings(settings)
+    , m_formats(formats)
+    , m_decryption(table, settings, keys)
+{
+}
+
+void TelegramProcessor::process(ReceiverFrame& f)
+{
+    if (f.size() < frame::kMinimumLength)
+        throw std::length_error("Frame of " + std::to_string(f.size()) + " bytes is too short for a telegram");
+
+    const uint8_t ciField = f[frame::kCi];
+    if (m_settings.DiscardCI && !isKnownCi(ciField)) {
+        const DateTime now = m_formats.now();
+        m_table.addReaderLogLine("Wrong CI-field - " + hexByte(ciField) + ", full frame below, at "
+                                 + m_formats.timeText(now) + ", " + m_formats.dateText(now));
+        m_table.addReaderLogLine(hexBytesSpaced(f.data(), f.size()));
+        m_table.notifyStatusText(0, "Wrong CI-field - " + hexByte(ciField));
+        return;
+    }
+
+    const TransportLayout t = transportLayout(f);
+    const uint8_t status = t.status >= 0 ? byteAt(f, t.status) : 0;
+    const bool repeated = isRepeated(f, t);
+    if (m_settings.DiscardRepeated && repeated)
+        return;
+
+    const std::string meterId = meterIdText(f);
+    int row = m_table.findMeterRow(meterId);
+    const bool known = row > 0;
+    if (!known) {
+        if (m_table.doNotAddNew)
+            return;
+        row = m_table.isFresh() ? 1 : m_table.appendRow();
+    }
+
+    if (m_settings.AES128_5)
+        m_decryption.decrypt(row, meterId, f);
+    m_table.setFlag(RowFlag::Repeated, row, repeated);
+    m_table.setFlag(RowFlag::LowBattery, row, (status & 0x04) != 0);
+
+    if (m_settings.ReadOnce && known) {
+        const bool fullyRead = !m_table.cell(row, col::ControlFields).empty() && !m_table.cell(row, col::Mfr).empty()
+            && !m_table.cell(row, col::Medium).empty() && !m_table.cell(row, col::MainValue).empty()
+            && !m_table.cell(row, col::Units).empty();
+        if (fullyRead)
+            return;
+    }
+
+    try {
+        updateRow(row, meterId, f, status);
+    } catch (const std::exception& e) {
+        m_table.lastReadRow = 0;
+        m_table.addReaderLogLine(m_formats.dateText(m_formats.now()) + ": " + e.what());
+    }
+}
+
+void TelegramProcessor::updateRow(int row, const std::string& meterId, const ReceiverFrame& f, uint8_t status)
+{
+    MeterTable& t = m_table;
+    const TransportLayout layout = transportLayout(f);
+
+    t.setCell(row, col::No, std::to_string(cellNumber(t.cell(row - 1, col::No)) + 1));
+    t.setCell(row, col::MeterId, meterId);
+    t.setCell(row, col::FirmwareVersion, std::to_string(f[frame::kVersion]));
+    t.setCell(row, col::ControlFields,
+              "L=0x" + hexByte(f[1]) + ", C=0x" + hexByte(f[frame::kC]) + ", Status=0x" + hexByte(status));
+    t.setCell(row, col::Mfr, manufacturerText(f[frame::kManufacturer], f[frame::kManufacturer + 1]));
+    const uint8_t deviceType = byteAt(f, layout.deviceTypeOffset());
+    t.setCell(row, col::Medium, mediumText(deviceType));
+    std::string auxiliary;
+    if (layout.ci == ci::LongHeader)
+        for (int i = 15; i >= 12; --i)
+            auxiliary += hexByte(byteAt(f, i));
+    t.setCell(row, col::AuxiliaryId, std::move(auxiliary));
+    t.setCell(row, col::Rssi, rssiText(f, m_settings));
+    t.setCell(row, col::FullTelegram, "N/A");
+    const DateTime now = m_formats.now();
+    t.setCell(row, col::Time, m_formats.timeText(now));
+    t.setCell(row, col::Date, m_formats.dateText(now));
+
+    if (m_settings.UseNotes) {
+        if (layout.ci == ci::ShortHeader)
+            t.setCell(row, col::Notes, encryptionDescription(byteAt(f, 14), byteAt(f, 15)));
+        else if (layout.ci == ci::LongHeader)
+            t.setCell(row, col::Notes, encryptionDescription(byteAt(f, 22), byteAt(f, 23)));
+        else if (layout.ci == ci::NoHeader) {
+            t.setCell(row, col::Notes, "Not encrypted (no header)");
+            t.setFlag(RowFlag::Decrypted, row, true);
+        } else if (layout.ci == ci::Alarm)
+            t.setCell(row, col::Notes, "Alarm request by the meter");
+    }
+
+    t.recountMediumCounters();
+    decodeTelegram(f, m_settings, m_formats.decimalSeparator(), m_records);
+
+    const std::string mainUnit = mainUnitText(deviceType);
+    const int mainRow = pickMainRow(m_records, mainUnit);
+    if (mainRow >= 0) {
+        t.setCell(row, col::MainValue, m_records.cell(mainRow, DecodedRecords::Value));
+        t.setCell(row, col::Units, mainUnit);
+    }
+    const int slots = std::clamp(m_settings.Count, 0, kMaxAdditionalValues);
+    auto values = pickAdditionalValues(m_records, mainRow, slots, m_settings.RemoveUnit);
+    for (int k = 0; k < slots; ++k)
+        t.setCell(row, col::FirstAdditional + k, std::move(values[static_cast<size_t>(k)]));
+
+    if (t.fullDecodeMode)
+        for (auto& line : fullDecodeLines(m_records, meterId))
+            t.fullDecodeListing.push_back(std::move(line));
+
+    t.lastReadRow = row;
+    t.notifyStatusText(0, "Last read device: " + meterId);
+    t.notifyRowUpdated(row);
+}
+
+} // namespace palvero

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "ini_document.h"
+#include "settings.h"
+
+#include <filesystem>
+#include <string_view>
+
+namespace palvero {
+
+// The warning box shown when Apply cannot write the settings file.
+inline constexpr char kSavingSettingsCaption[] = "Saving settings";
+inline constexpr char kNoWritePermissionText[] = "Settings will not be saved, no write permission";
+
+// Reads every key into the record, section by section ("Com port", "Misc", "Wireless",
+// "Titles"), a missing key taking its default, and applies the rules of the tied boxes
+// as each key arrives. Values are kept as the file has them (no clamping).
+void loadSettings(Settings& s, const IniDocument& doc);
+
+// The same from the settings file. A missing or unreadable file loads every default;
+// reading never fails.
+void loadSettingsFile(Settings& s, const std::filesystem::path& iniFile);
+
+// Writes one key into the settings file, leaving every other line as it is; creates the
+// file when it does not exist. False when the file cannot be read back or written.
+[[nodiscard]] bool writeIniKey(const std::filesystem::path& iniFile, std::string_view section,
+    std::string_view key, std::string_view value);
+
+// "Apply" on the communication page: the "Com port" keys, the "Misc" keys of that page
+// and the "Wireless" keys, in that order. False when the file cannot be written; the
+// caller then shows kNoWritePermissionText. The record is never changed.
+[[nodiscard]] bool saveCommunicationPage(const Settings& s, const std::filesystem::path& iniFile);
+
+// "Apply" on the additional page: "Titles" Count and Title1 to Title9, then the state
+// colour keys of "Misc". False when the file cannot be written.
+[[nodiscard]] bool saveAdditionalPage(const Settings& s, const std::filesystem::path& iniFile);
+
+// What the main window reads from the file to size the meter table before the Settings
+// window exists. Values as the file has them; missing keys give Count 0, BoldFont false
+// and FontSize 8.
+struct StartupAppearance {
+    int Count = 0;
+    bool BoldFont = false;
+    int FontSize = 8;
+};
+StartupAppearance readStartupAppearance(const std::filesystem::path& iniFile);
+
+} // namespace palvero

@@ -1,0 +1,190 @@
+#include "setting_keys.h"
+#include "settings_file.h"
+
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include <unistd.h>
+
+namespace palvero {
+namespace {
+
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+
+void expectSameRecord(const Settings& actual, const Settings& expected)
+{
+    for (const SettingKey& k : kSettingKeys)
+        EXPECT_EQ(settingText(actual, k), settingText(expected, k)) << k.key;
+}
+
+Settings loadText(const std::string& ini)
+{
+    Settings s;
+    loadSettings(s, IniDocument(ini));
+    return s;
+}
+
+TEST(SettingsLoad, MissingFileGivesTheStartupDefaults)
+{
+    TempDir dir;
+    Settings s;
+    IniDocument everything;
+    for (const SettingKey& k : kSettingKeys)
+        everything.setValue(k.section, k.key, k.type == SettingType::Text ? "x" : "7");
+    loadSettings(s, everything);
+    EXPECT_EQ(s.Speed, "x");
+
+    loadSettingsFile(s, dir / "palvero.ini");
+    expectSameRecord(s, Settings{});
+    EXPECT_EQ(s.Speed, "19200");
+    EXPECT_EQ(s.Parity, "None");
+}
+
+TEST(SettingsLoad, TiedBoxesFollowTheLaterKey)
+{
+    const struct {
+        const char* ini;
+        bool v1, v2, useMaster, useDb, aes5, aes1;
+    } cases[] = {
+        {"[Wireless]\nV1=1\nV2=1\n", false, true, false, false, false, false},
+        {"[Wireless]\nV1=0\nV2=0\n", true, false, false, false, false, false},
+        {"[Wireless]\nV1=1\nV2=0\n", true, false, false, false, false, false},
+        {"[Misc]\nUseDBMeters=1\n[Wireless]\nUseMaster=1\n", false, true, true, false, false, false},
+        {"[Misc]\nUseDBMeters=1\n[Wireless]\nUseMaster=0\n", false, true, false, true, false, false},
+        // The hidden AES128_1 ends with the file's value whatever "Decrypt AES-128" did to it.
+        {"[Wireless]\nAES128_5=1\n", false, true, false, false, true, false},
+        {"[Wireless]\nAES128_5=1\nAES128_1=1\n", false, true, false, false, true, true},
+        {"[Wireless]\nAES128_5=0\nAES128_1=1\n", false, true, false, false, false, true},
+    };
+    for (const auto& c : cases) {
+        Settings s = loadText(c.ini);
+        EXPECT_EQ(s.V1, c.v1) << c.ini;
+        EXPECT_EQ(s.V2, c.v2) << c.ini;
+        EXPECT_EQ(s.UseMaster, c.useMaster) << c.ini;
+        EXPECT_EQ(s.UseDBMeters, c.useDb) << c.ini;
+        EXPECT_EQ(s.AES128_5, c.aes5) << c.ini;
+        EXPECT_EQ(s.AES128_1, c.aes1) << c.ini;
+    }
+
+    Settings s;
+    setAES128_5(s, false);
+    EXPECT_TRUE(s.AES128_1);
+    setAES128_5(s, true);
+    EXPECT_FALSE(s.AES128_1);
+}
+
+TEST(SettingsLoad, NumbersReadAsTheyStandOrFallBackToDefault)
+{
+    Settings s = loadText("[Misc]\nFontSize=0x30\nAutoSave=0\nBoldFont=2\nColorRow=-1\nLowBattery=0xFF00\n"
+                          "FromRepeater=blue\nRetry=12abc\nExportSeparator= , \n"
+                          "[Titles]\nCount=-3\nTitle1= Flow \n");
+    EXPECT_EQ(s.FontSize, 48);
+    EXPECT_FALSE(s.AutoSave);
+    EXPECT_TRUE(s.BoldFont);
+    EXPECT_EQ(s.ColorRow, 0xFFFFFFFFu);
+    EXPECT_EQ(s.LowBattery, 0xFF00u);
+    EXPECT_EQ(s.FromRepeater, 16711680u);
+    EXPECT_EQ(s.Retry, 0);
+    EXPECT_EQ(s.ExportSeparator, ",");
+    EXPECT_EQ(s.Count, -3);
+    EXPECT_EQ(s.Title1, "Flow");
+
+    EXPECT_EQ(loadText("[Misc]\nAutoSave=yes\n").AutoSave, true);
+}
+
+const char* const kCommunicationPage =
+    "[Com port]\r\nName=COM1\r\nSpeed=19200\r\nParity=None\r\nRTS=0\r\nDTR=0\r\n"
+    "[Misc]\r\nExportSeparator=;\r\nRetry=0\r\nColorRow=12639424\r\nLowBattery=65535\r\n"
+    "FromRepeater=16711680\r\nReadOnce=0\r\nUseNotes=0\r\nAutoSave=1\r\nSaveMeters=0\r\nAutoFillKey=1\r\n"
+    "BoldFont=0\r\nFontSize=8\r\nApator=0\r\nUseDBMeters=0\r\nShowRepeaters=0\r\nDiscardCI=0\r\n"
+    "DiscardRepeated=0\r\nSimpleExport=0\r\nDecodeQundis=0\r\nRemoveUnit=0\r\n"
+    "[Wireless]\r\nAES128_5=0\r\nAES128_1=0\r\nCType=MASTER\r\nCMode=T1\r\nProtocol=MORVANE\r\nRFPower=5\r\n"
+    "UseMaster=0\r\nMasterKey=\r\nRSSI=1\r\nSetModeRAM=1\r\nRSSI_v2=1\r\nDecryption=0\r\nV1=0\r\nV2=1\r\n";
+
+const char* const kAdditionalPage =
+    "[Titles]\r\nCount=0\r\nTitle1=\r\nTitle2=\r\nTitle3=\r\nTitle4=\r\nTitle5=\r\nTitle6=\r\nTitle7=\r\n"
+    "Title8=\r\nTitle9=\r\n"
+    "[Misc]\r\nColorMrv=0\r\nColorTest=0\r\nColorProcess=16711680\r\nColorDone=32768\r\n";
+
+TEST(SettingsSave, ApplyWritesItsKeysInOrder)
+{
+    TempDir dir;
+    ASSERT_TRUE(saveCommunicationPage(Settings{}, dir / "comm.ini"));
+    EXPECT_EQ(readFile(dir / "comm.ini"), kCommunicationPage);
+    ASSERT_TRUE(saveAdditionalPage(Settings{}, dir / "additional.ini"));
+    EXPECT_EQ(readFile(dir / "additional.ini"), kAdditionalPage);
+
+    // The additional page's colours join the existing "Misc" section after its last key.
+    ASSERT_TRUE(saveAdditionalPage(Settings{}, dir / "comm.ini"));
+    std::string both = kCommunicationPage;
+    both.insert(both.find("[Wireless]"), "ColorMrv=0\r\nColorTest=0\r\nColorProcess=16711680\r\nColorDone=32768\r\n");
+    both += std::string(kAdditionalPage).substr(0, std::string(kAdditionalPage).find("[Misc]"));
+    EXPECT_EQ(readFile(dir / "comm.ini"), both);
+}
+
+TEST(SettingsSave, EveryValueReadsBackAsWritten)
+{
+    TempDir dir;
+    Settings s;
+    s.Name = "ttyUSB0";
+    s.ColorRow = 0xFF0000C0; // top byte set: written as a negative number
+    s.Count = 12;
+    s.Title9 = "Energy";
+    setUseMaster(s, true);
+    s.MasterKey = "000102030405060708090A0B0C0D0E0F";
+    setV1(s, true);
+    ASSERT_TRUE(saveCommunicationPage(s, dir / "palvero.ini"));
+    ASSERT_TRUE(saveAdditionalPage(s, dir / "palvero.ini"));
+    EXPECT_NE(readFile(dir / "palvero.ini").find("ColorRow=-16777024\r\n"), std::string::npos);
+
+    Settings back;
+    loadSettingsFile(back, dir / "palvero.ini");
+    expectSameRecord(back, s);
+}
+
+TEST(SettingsSave, UnwritableFileIsReportedNotThrown)
+{
+    TempDir dir;
+    writeFile(dir / "plain", "x");
+    const auto path = dir / "plain" / "palvero.ini";
+    EXPECT_FALSE(saveCommunicationPage(Settings{}, path));
+    EXPECT_FALSE(saveAdditionalPage(Settings{}, path));
+    EXPECT_FALSE(writeIniKey(path, "Misc", "FontSize", "9"));
+    EXPECT_FALSE(writeIniKey(dir / "no such folder" / "palvero.ini", "Misc", "FontSize", "9"));
+    EXPECT_FALSE(writeIniKey(dir.path(), "Misc", "FontSize", "9"));
+
+    ASSERT_TRUE(writeIniKey(dir / "new.ini", "Misc", "FontSize", "9"));
+    EXPECT_EQ(readFile(dir / "new.ini"), "[Misc]\r\nFontSize=9\r\n");
+
+    EXPECT_STREQ(kSavingSettingsCaption, "Saving settings");
+    EXPECT_STREQ(kNoWritePermissionText, "Settings will not be saved, no write permission");
+}
+
+TEST(SettingsSave, ReadOnlyFolderIsReported)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permission bits do not stop root";
+    TempDir dir;
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    EXPECT_FALSE(saveCommunicationPage(Settings{}, dir / "palvero.ini"));
+}
+
+TEST(SettingsStartup, AppearanceIsReadAsItStands)
+{
+    TempDir dir;
+    const auto path = dir / "palvero.ini";
+    StartupAppearance none = readStartupAppearance(path);
+    EXPECT_EQ(std::tuple(none.Count, none.BoldFont, none.FontSize), std::tuple(0, false, 8));
+
+    writeFile(path, "[titles]\r\ncount=20\r\n[MISC]\r\nBoldFont=5\r\nFontSize=50\r\n");
+    StartupAppearance a = readStartupAppearance(path);
+    EXPECT_EQ(std::tuple(a.Count, a.BoldFont, a.FontSize), std::tuple(20, true, 50));
+}
+
+} // namespace
+} // namespace palvero
