@@ -51,12 +51,20 @@ char SystemFormats::decimalSeparator() const
 
 std::string SystemFormats::timeText(const DateTime& t) const
 {
-    return format("%X", t);
+    if (!(t == m_timeOf)) {
+        m_time = format("%X", t);
+        m_timeOf = t;
+    }
+    return m_time;
 }
 
 std::string SystemFormats::dateText(const DateTime& t) const
 {
-    return format("%x", t);
+    if (!(t.year == m_dateOf.year && t.month == m_dateOf.month && t.day == m_dateOf.day)) {
+        m_date = format("%x", t);
+        m_dateOf = t;
+    }
+    return m_date;
 }
 
 std::optional<DateTime> SystemFormats::readDate(const std::string& text) const

@@ -50,6 +50,10 @@ public:
 private:
     mutable std::time_t m_cachedSecond = -1;
     mutable DateTime m_cachedNow;
+    mutable DateTime m_timeOf{-1};
+    mutable std::string m_time;
+    mutable DateTime m_dateOf{-1};
+    mutable std::string m_date;
 };
 
 // Fixed texts for tests and reproducible tools: day.month.year dates ("06.12.2026"),

@@ -73,20 +73,24 @@ void MeterTable::ensureFlags(int row)
         m_flags.resize(static_cast<size_t>(row) + 1, 0);
 }
 
-void MeterTable::setCell(int row, int column, std::string text)
+void MeterTable::setCell(int row, int column, std::string_view text)
 {
     if (!m_grid.contains(row, column))
         return;
-    if (row > 0 && column == col::MeterId) {
-        unindexRow(row);
-        m_grid.setCell(row, column, std::move(text));
-        indexRow(row);
-    } else if (row > 0 && column == col::Medium) {
-        tallyMedium(m_grid.cell(row, column), -1);
-        m_grid.setCell(row, column, std::move(text));
-        tallyMedium(m_grid.cell(row, column), +1);
+    if (row > 0 && (column == col::MeterId || column == col::Medium)) {
+        if (m_grid.cell(row, column) == text)
+            return; // the indexes stay as they are
+        if (column == col::MeterId) {
+            unindexRow(row);
+            m_grid.setCell(row, column, text);
+            indexRow(row);
+        } else {
+            tallyMedium(m_grid.cell(row, column), -1);
+            m_grid.setCell(row, column, text);
+            tallyMedium(m_grid.cell(row, column), +1);
+        }
     } else {
-        m_grid.setCell(row, column, std::move(text));
+        m_grid.setCell(row, column, text);
     }
 }
 

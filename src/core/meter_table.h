@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -97,7 +98,7 @@ public:
     int columnCount() const { return m_grid.columnCount(); }
     int dataRowCount() const { return rowCount() - 1; }
     const std::string& cell(int row, int column) const { return m_grid.cell(row, column); }
-    void setCell(int row, int column, std::string text);
+    void setCell(int row, int column, std::string_view text);
     const TextGrid& grid() const { return m_grid; }
 
     // Appends one empty row and gives its index.

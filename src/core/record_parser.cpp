@@ -15,11 +15,23 @@ const DecodedRecords::Row kEmptyRow{};
 
 constexpr uint8_t kFillByte = 0x2F;
 
-std::string bytesSpaced(const ReceiverFrame& f, int from, int to)
+// Appends bytes from..to (inclusive) as hex, every byte followed by a space.
+void appendSpaced(std::string& out, const ReceiverFrame& f, int from, int to)
 {
-    if (to < from)
-        return {};
-    return hexBytesSpaced(&f[static_cast<size_t>(from)], static_cast<size_t>(to - from + 1));
+    static const char hex[] = "0123456789ABCDEF";
+    for (int i = from; i <= to; ++i) {
+        const uint8_t b = f[static_cast<size_t>(i)];
+        out += hex[b >> 4];
+        out += hex[b & 0x0F];
+        out += ' ';
+    }
+}
+
+void setNumber(std::string& out, int number)
+{
+    char buf[12];
+    auto res = std::to_chars(buf, buf + sizeof buf, number);
+    out.assign(buf, res.ptr);
 }
 
 // Position after a byte chain that continues while the byte before has bit 7 set,
@@ -95,6 +107,7 @@ void decodeTelegram(const ReceiverFrame& f, const ReadingSettings& s, char decim
     const int end = std::min(telegramDataEnd(f.size(), s), static_cast<int>(f.size()) - 1);
     int number = 1;
     int p = firstRecordOffset(f);
+    VifInfo info;
     while (p <= end) {
         const uint8_t dif = f[static_cast<size_t>(p)];
         if (dif == kFillByte) {
@@ -103,9 +116,9 @@ void decodeTelegram(const ReceiverFrame& f, const ReadingSettings& s, char decim
         }
         if ((dif & 0x0F) == 0x0F) {
             auto& row = records.addRow();
-            row[DecodedRecords::Number] = std::to_string(number);
-            row[DecodedRecords::Value] = bytesSpaced(f, p + 1, end);
-            row[DecodedRecords::Description] = "Manf. secific";
+            setNumber(row[DecodedRecords::Number], number);
+            appendSpaced(row[DecodedRecords::Value], f, p + 1, end);
+            row[DecodedRecords::Description].assign("Manf. secific");
             return;
         }
         const int v = chainEnd(f, p, end);
@@ -115,21 +128,20 @@ void decodeTelegram(const ReceiverFrame& f, const ReadingSettings& s, char decim
         if (d > end)
             return;
         const uint8_t vif = f[static_cast<size_t>(v)];
-        VifInfo info = decodeVif(f, v, d);
+        decodeVif(f, v, d, info);
         const int textLength = plainTextUnitLengthOffset(vif, v, d);
         if (textLength >= 0)
             d += 1 + byteAt(f, textLength);
 
-        DataField field = decodeDataField(f, d, dif, vif, info, decimalSeparator);
-
         auto& row = records.addRow();
-        row[DecodedRecords::Number] = std::to_string(number++);
-        row[DecodedRecords::Value] = std::move(field.text);
-        row[DecodedRecords::Unit] = std::move(info.unit);
-        row[DecodedRecords::Description] = std::move(info.description);
-        row[DecodedRecords::DifBytes] = bytesSpaced(f, p, v - 1);
-        row[DecodedRecords::Vif] = hexByte(vif);
-        row[DecodedRecords::VifeBytes] = bytesSpaced(f, v + 1, std::min(d, static_cast<int>(f.size())) - 1);
+        const FieldExtent field = decodeDataField(row[DecodedRecords::Value], f, d, dif, vif, info, decimalSeparator);
+        setNumber(row[DecodedRecords::Number], number++);
+        row[DecodedRecords::Unit].assign(info.unit);
+        row[DecodedRecords::Description].assign(info.description);
+        appendSpaced(row[DecodedRecords::DifBytes], f, p, v - 1);
+        appendSpaced(row[DecodedRecords::Vif], f, v, v);
+        row[DecodedRecords::Vif].pop_back();
+        appendSpaced(row[DecodedRecords::VifeBytes], f, v + 1, std::min(d, static_cast<int>(f.size())) - 1);
         if (field.overrun)
             return;
         p = d + field.length;

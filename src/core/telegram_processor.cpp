@@ -129,11 +129,21 @@ void TelegramProcessor::updateRow(int row, const std::string& meterId, const Rec
     MeterTable& t = m_table;
     const TransportLayout layout = transportLayout(f);
 
-    t.setCell(row, col::No, std::to_string(cellNumber(t.cell(row - 1, col::No)) + 1));
+    char number[16];
+    auto end = std::to_chars(number, number + sizeof number, cellNumber(t.cell(row - 1, col::No)) + 1).ptr;
+    t.setCell(row, col::No, std::string_view(number, static_cast<size_t>(end - number)));
     t.setCell(row, col::MeterId, meterId);
-    t.setCell(row, col::FirmwareVersion, std::to_string(f[frame::kVersion]));
-    t.setCell(row, col::ControlFields,
-              "L=0x" + hexByte(f[1]) + ", C=0x" + hexByte(f[frame::kC]) + ", Status=0x" + hexByte(status));
+    end = std::to_chars(number, number + sizeof number, f[frame::kVersion]).ptr;
+    t.setCell(row, col::FirmwareVersion, std::string_view(number, static_cast<size_t>(end - number)));
+    static const char hex[] = "0123456789ABCDEF";
+    char control[] = "L=0x.., C=0x.., Status=0x..";
+    const uint8_t shown[3] = {f[1], f[frame::kC], status};
+    const int at[3] = {4, 12, 25};
+    for (int i = 0; i < 3; ++i) {
+        control[at[i]] = hex[shown[i] >> 4];
+        control[at[i] + 1] = hex[shown[i] & 0x0F];
+    }
+    t.setCell(row, col::ControlFields, control);
     t.setCell(row, col::Mfr, manufacturerText(f[frame::kManufacturer], f[frame::kManufacturer + 1]));
     const uint8_t deviceType = byteAt(f, layout.deviceTypeOffset());
     t.setCell(row, col::Medium, mediumText(deviceType));
@@ -141,7 +151,7 @@ void TelegramProcessor::updateRow(int row, const std::string& meterId, const Rec
     if (layout.ci == ci::LongHeader)
         for (int i = 15; i >= 12; --i)
             auxiliary += hexByte(byteAt(f, i));
-    t.setCell(row, col::AuxiliaryId, std::move(auxiliary));
+    t.setCell(row, col::AuxiliaryId, auxiliary);
     t.setCell(row, col::Rssi, rssiText(f, m_settings));
     t.setCell(row, col::FullTelegram, "N/A");
     const DateTime now = m_formats.now();
@@ -172,7 +182,7 @@ void TelegramProcessor::updateRow(int row, const std::string& meterId, const Rec
     const int slots = std::clamp(m_settings.Count, 0, kMaxAdditionalValues);
     auto values = pickAdditionalValues(m_records, mainRow, slots, m_settings.RemoveUnit);
     for (int k = 0; k < slots; ++k)
-        t.setCell(row, col::FirstAdditional + k, std::move(values[static_cast<size_t>(k)]));
+        t.setCell(row, col::FirstAdditional + k, values[static_cast<size_t>(k)]);
 
     if (t.fullDecodeMode)
         for (auto& line : fullDecodeLines(m_records, meterId))

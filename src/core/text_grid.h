@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace palvero {
@@ -18,7 +19,7 @@ public:
     int columnCount() const { return m_columns; }
 
     const std::string& cell(int row, int column) const;
-    void setCell(int row, int column, std::string text);
+    void setCell(int row, int column, std::string_view text);
     bool contains(int row, int column) const;
 
     const std::vector<std::string>& row(int row) const;

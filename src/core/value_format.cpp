@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
 namespace palvero {
 
@@ -73,27 +74,32 @@ bool isDateVif(uint8_t vif)
     return vif == 0x6C || vif == 0x6D || vif == 0xEC || vif == 0xED;
 }
 
-std::string decodeReal(const ReceiverFrame& f, int d, const VifInfo& info, char separator)
+void decodeReal(std::string& text, const ReceiverFrame& f, int d, const VifInfo& info, char separator)
 {
     const uint32_t bits = static_cast<uint32_t>(unsignedLsbFirst(f, d, 4));
     const bool negative = (bits >> 31) != 0;
     const int e = static_cast<int>((bits >> 23) & 0xFF);
     const uint32_t fraction = bits & 0x7FFFFF;
-    if (e == 255)
-        return "NaN or Infinite";
+    if (e == 255) {
+        text.assign("NaN or Infinite");
+        return;
+    }
     // Single precision throughout, and no subnormal rule: e = 0 is 2^-127 × 1.f.
     const float mantissa = 1.0f + static_cast<float>(fraction) / 8388608.0f;
     const float magnitude = std::ldexp(mantissa, e - 127);
     const double value = static_cast<double>(magnitude) * info.factor;
-    if (!std::isfinite(value))
-        return "Exception on float conversion";
-    std::string text = renderDouble(value, 9, 5, separator);
-    return negative ? "-" + text : text;
+    if (!std::isfinite(value)) {
+        text.assign("Exception on float conversion");
+        return;
+    }
+    renderDoubleTo(text, value, 9, 5, separator);
+    if (negative)
+        text.insert(text.begin(), '-');
 }
 
-DataField decodeVariableLength(const ReceiverFrame& f, int d)
+FieldExtent decodeVariableLength(std::string& text, const ReceiverFrame& f, int d)
 {
-    DataField r;
+    FieldExtent r;
     const uint8_t lvar = f[static_cast<size_t>(d)];
     int n = 0;
     if (lvar <= 0xBF)
@@ -102,71 +108,87 @@ DataField decodeVariableLength(const ReceiverFrame& f, int d)
         n = lvar & 0x0F;
     r.length = n + 1;
     if (static_cast<size_t>(d) + static_cast<size_t>(r.length) > f.size()) {
-        r.text = "Exception ";
+        text.assign("Exception ");
         r.overrun = true;
         return r;
     }
     if (lvar <= 0xBF)
-        r.text.assign(f.begin() + d + 1, f.begin() + d + 1 + n);
+        text.assign(f.begin() + d + 1, f.begin() + d + 1 + n);
     else if (lvar <= 0xCF)
-        r.text = hexInOrder(f, d + 1, n);
+        text = hexInOrder(f, d + 1, n);
     else if (lvar <= 0xDF)
-        r.text = "-" + hexInOrder(f, d + 1, n);
+        text = "-" + hexInOrder(f, d + 1, n);
     else if (lvar <= 0xEF)
-        r.text = "0x" + hexInOrder(f, d + 1, n);
+        text = "0x" + hexInOrder(f, d + 1, n);
     else if (lvar <= 0xFA)
-        r.text = "Floating point, to be defined in the future, but hex is: 0x" + hexInOrder(f, d + 1, n);
+        text = "Floating point, to be defined in the future, but hex is: 0x" + hexInOrder(f, d + 1, n);
     else
-        r.text = "Reserved for future use? ";
+        text.assign("Reserved for future use? ");
     return r;
 }
 
 } // namespace
 
-std::string renderDecimal(bool negative, std::string digits, int exponent, int precision, int decimals,
-                          char separator)
+void renderDecimalTo(std::string& out, bool negative, std::string_view digitText, int exponent, int precision,
+                     int decimals, char separator)
 {
-    const size_t first = digits.find_first_not_of('0');
-    if (first == std::string::npos)
-        return zeroText(decimals, separator);
-    digits.erase(0, first);
+    out.clear();
+    const size_t first = digitText.find_first_not_of('0');
+    if (first == std::string_view::npos) {
+        out = zeroText(decimals, separator);
+        return;
+    }
+    digitText.remove_prefix(first);
+    // One spare place in front for a carry out of the first digit.
+    char buffer[64];
+    if (digitText.size() > sizeof buffer - 1)
+        digitText = digitText.substr(0, sizeof buffer - 1); // beyond any precision in use
+    char* digits = buffer + 1;
+    digitText.copy(digits, digitText.size());
+    int len = static_cast<int>(digitText.size());
 
-    int len = static_cast<int>(digits.size());
     const int keep = std::min(precision, len + exponent + decimals);
     if (keep < len) {
-        const bool up = keep >= 0 && digits[static_cast<size_t>(keep)] >= '5';
-        if (keep < 0 || (keep == 0 && !up))
-            return zeroText(decimals, separator);
-        digits.resize(static_cast<size_t>(keep));
-        exponent += len - keep;
-        if (up) {
-            int i = keep - 1;
-            for (; i >= 0 && digits[static_cast<size_t>(i)] == '9'; --i)
-                digits[static_cast<size_t>(i)] = '0';
-            if (i >= 0)
-                ++digits[static_cast<size_t>(i)];
-            else
-                digits.insert(digits.begin(), '1');
+        const bool up = keep >= 0 && digits[keep] >= '5';
+        if (keep < 0 || (keep == 0 && !up)) {
+            out = zeroText(decimals, separator);
+            return;
         }
-        len = static_cast<int>(digits.size());
+        exponent += len - keep;
+        len = keep;
+        if (up) {
+            int i = len - 1;
+            for (; i >= 0 && digits[i] == '9'; --i)
+                digits[i] = '0';
+            if (i >= 0) {
+                ++digits[i];
+            } else {
+                --digits;
+                digits[0] = '1';
+                ++len;
+            }
+        }
     }
 
-    std::string out;
     if (negative)
         out += '-';
     const int intDigits = len + exponent;
     if (intDigits > precision) {
-        const size_t last = digits.find_last_not_of('0');
+        int last = len - 1;
+        while (last > 0 && digits[last] == '0')
+            --last;
         out += digits[0];
         if (last > 0) {
             out += separator;
-            out.append(digits, 1, last);
+            out.append(digits + 1, static_cast<size_t>(last));
         }
         out += "E+";
-        out += std::to_string(intDigits - 1);
-        return out;
+        char e[12];
+        auto res = std::to_chars(e, e + sizeof e, intDigits - 1);
+        out.append(e, res.ptr);
+        return;
     }
-    auto digitAt = [&](int i) { return i >= 0 && i < len ? digits[static_cast<size_t>(i)] : '0'; };
+    auto digitAt = [&](int i) { return i >= 0 && i < len ? digits[i] : '0'; };
     if (intDigits <= 0) {
         out += '0';
     } else {
@@ -178,29 +200,45 @@ std::string renderDecimal(bool negative, std::string digits, int exponent, int p
         for (int i = 0; i < decimals; ++i)
             out += digitAt(intDigits + i);
     }
+}
+
+std::string renderDecimal(bool negative, std::string digits, int exponent, int precision, int decimals,
+                          char separator)
+{
+    std::string out;
+    renderDecimalTo(out, negative, digits, exponent, precision, decimals, separator);
     return out;
 }
 
-std::string renderScaled(int64_t value, int exponent, int precision, char separator, int decimals)
+void renderScaledTo(std::string& out, int64_t value, int exponent, int precision, char separator, int decimals)
 {
     const bool negative = value < 0;
     const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     char buf[24];
     auto res = std::to_chars(buf, buf + sizeof buf, magnitude);
-    return renderDecimal(negative, std::string(buf, res.ptr), exponent, precision, decimals, separator);
+    renderDecimalTo(out, negative, std::string_view(buf, static_cast<size_t>(res.ptr - buf)), exponent, precision,
+                    decimals, separator);
 }
 
-std::string renderDouble(double value, int precision, int decimals, char separator)
+std::string renderScaled(int64_t value, int exponent, int precision, char separator, int decimals)
+{
+    std::string out;
+    renderScaledTo(out, value, exponent, precision, separator, decimals);
+    return out;
+}
+
+void renderDoubleTo(std::string& out, double value, int precision, int decimals, char separator)
 {
     const bool negative = std::signbit(value);
     char buf[64];
     auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific);
     // d.ddde±xx: gather the digits and the exponent of the last digit.
-    std::string digits;
+    char digits[32];
+    int n = 0;
     const char* p = buf;
     for (; p < res.ptr && *p != 'e'; ++p)
-        if (*p != '.')
-            digits += *p;
+        if (*p != '.' && n < static_cast<int>(sizeof digits))
+            digits[n++] = *p;
     int e = 0;
     if (p < res.ptr) {
         ++p;
@@ -208,7 +246,15 @@ std::string renderDouble(double value, int precision, int decimals, char separat
             ++p;
         std::from_chars(p, res.ptr, e);
     }
-    return renderDecimal(negative, digits, e - static_cast<int>(digits.size()) + 1, precision, decimals, separator);
+    renderDecimalTo(out, negative, std::string_view(digits, static_cast<size_t>(n)), e - n + 1, precision, decimals,
+                    separator);
+}
+
+std::string renderDouble(double value, int precision, int decimals, char separator)
+{
+    std::string out;
+    renderDoubleTo(out, value, precision, decimals, separator);
+    return out;
 }
 
 int difDataLength(uint8_t difLowNibble)
@@ -236,15 +282,15 @@ std::string formatDateTime(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3)
     return out + ", " + formatDate(b2, b3);
 }
 
-DataField decodeDataField(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif, const VifInfo& info,
-                          char separator)
+FieldExtent decodeDataField(std::string& text, const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif,
+                            const VifInfo& info, char separator)
 {
     const uint8_t coding = dif & 0x0F;
-    DataField r;
+    FieldExtent r;
     r.length = difDataLength(coding);
     const size_t size = f.size();
     if (d < 0 || static_cast<size_t>(d) + static_cast<size_t>(coding == 0x0D ? 1 : r.length) > size) {
-        r.text = "Exception ";
+        text.assign("Exception ");
         r.overrun = true;
         return r;
     }
@@ -252,11 +298,11 @@ DataField decodeDataField(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vi
     if (isDateVif(vif)) {
         const bool withTime = (vif & 0x7F) == 0x6D;
         if (static_cast<size_t>(d) + (withTime ? 4u : 2u) > size) {
-            r.text = "Exception decoding DateTime";
+            text.assign("Exception decoding DateTime");
             return r;
         }
         const uint8_t* b = &f[static_cast<size_t>(d)];
-        r.text = withTime ? formatDateTime(b[0], b[1], b[2], b[3]) : formatDate(b[0], b[1]);
+        text = withTime ? formatDateTime(b[0], b[1], b[2], b[3]) : formatDate(b[0], b[1]);
         return r;
     }
 
@@ -265,33 +311,39 @@ DataField decodeDataField(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vi
     int64_t bcd = 0;
     switch (coding) {
     case 0x0:
-        r.text = "No data ";
+        text.assign("No data ");
         break;
     case 0x1:
     case 0x2:
-        r.text = renderScaled(static_cast<int64_t>(unsignedLsbFirst(f, d, r.length)), e, 8, separator);
+        renderScaledTo(text, static_cast<int64_t>(unsignedLsbFirst(f, d, r.length)), e, 8, separator);
         break;
     case 0x3:
-        r.text = fabricationNumber ? "00" + hexMsbFirst(f, d, 3)
-                                   : renderScaled(static_cast<int64_t>(unsignedLsbFirst(f, d, 3)), e, 11, separator);
+        if (fabricationNumber)
+            text = "00" + hexMsbFirst(f, d, 3);
+        else
+            renderScaledTo(text, static_cast<int64_t>(unsignedLsbFirst(f, d, 3)), e, 11, separator);
         break;
     case 0x4:
-        r.text = fabricationNumber
-            ? hexMsbFirst(f, d, 4)
-            : renderScaled(static_cast<int32_t>(static_cast<uint32_t>(unsignedLsbFirst(f, d, 4))), e, 13, separator);
+        if (fabricationNumber)
+            text = hexMsbFirst(f, d, 4);
+        else
+            renderScaledTo(text, static_cast<int32_t>(static_cast<uint32_t>(unsignedLsbFirst(f, d, 4))), e, 13,
+                           separator);
         break;
     case 0x5:
-        r.text = decodeReal(f, d, info, separator);
+        decodeReal(text, f, d, info, separator);
         break;
     case 0x6:
-        r.text = fabricationNumber ? hexMsbFirst(f, d, 6)
-                                   : renderScaled(static_cast<int64_t>(unsignedLsbFirst(f, d, 6)), e, 15, separator);
+        if (fabricationNumber)
+            text = hexMsbFirst(f, d, 6);
+        else
+            renderScaledTo(text, static_cast<int64_t>(unsignedLsbFirst(f, d, 6)), e, 15, separator);
         break;
     case 0x7:
-        r.text = "64-bit integer not supported, but hex is: 0x" + hexMsbFirst(f, d, 8);
+        text = "64-bit integer not supported, but hex is: 0x" + hexMsbFirst(f, d, 8);
         break;
     case 0x8:
-        r.text = "Unrecognizable DIF, not decoded ";
+        text.assign("Unrecognizable DIF, not decoded ");
         break;
     case 0x9:
     case 0xA:
@@ -300,18 +352,29 @@ DataField decodeDataField(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vi
     case 0xE: {
         static const int precision[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 11, 13, 0, 15, 0};
         if (fabricationNumber && coding >= 0xB)
-            r.text = hexMsbFirst(f, d, r.length);
+            text = hexMsbFirst(f, d, r.length);
         else if (readBcd(f, d, r.length, bcd))
-            r.text = renderScaled(bcd, e, precision[coding], separator);
+            renderScaledTo(text, bcd, e, precision[coding], separator);
         else
-            r.text = "Exception ";
+            text.assign("Exception ");
         break;
     }
     case 0xD:
-        return decodeVariableLength(f, d);
+        return decodeVariableLength(text, f, d);
     default:
+        text.clear();
         break;
     }
+    return r;
+}
+
+DataField decodeDataField(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif, const VifInfo& info,
+                          char separator)
+{
+    DataField r;
+    const FieldExtent e = decodeDataField(r.text, f, d, dif, vif, info, separator);
+    r.length = e.length;
+    r.overrun = e.overrun;
     return r;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace palvero {
 
@@ -15,10 +16,14 @@ namespace palvero {
 // Rounding is decimal and exact, halves away from zero.
 std::string renderDecimal(bool negative, std::string digits, int exponent, int precision, int decimals,
                           char separator);
+void renderDecimalTo(std::string& out, bool negative, std::string_view digits, int exponent, int precision,
+                     int decimals, char separator);
 // The same for an integer value scaled by 10^exponent.
 std::string renderScaled(int64_t value, int exponent, int precision, char separator, int decimals = 3);
+void renderScaledTo(std::string& out, int64_t value, int exponent, int precision, char separator, int decimals = 3);
 // The same for a binary floating-point value (its shortest round-trip decimal digits).
 std::string renderDouble(double value, int precision, int decimals, char separator);
+void renderDoubleTo(std::string& out, double value, int precision, int decimals, char separator);
 
 // A decoded data field: the value text and the field's length in bytes (the LVAR rule
 // replaces the DIF's length). `overrun` tells that the field would run past the frame;
@@ -29,12 +34,21 @@ struct DataField {
     bool overrun = false;
 };
 
+// Where a data field ends: its length in bytes, and whether it would run past the frame.
+struct FieldExtent {
+    int length = 0;
+    bool overrun = false;
+};
+
 // Data length in bytes of a DIF coding (low nibble); variable length counts 0 here.
 int difDataLength(uint8_t difLowNibble);
 
 // Decodes the data field at offset `d` by the DIF's coding, the VIF and its scale.
 DataField decodeDataField(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif, const VifInfo& info,
                           char separator);
+// The same, writing the value text into `text` (whose buffer is reused).
+FieldExtent decodeDataField(std::string& text, const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif,
+                            const VifInfo& info, char separator);
 
 // The two date layouts: "d.m.y" for 2 bytes, "h:mm, d.m.y" for 4 bytes.
 std::string formatDate(uint8_t b0, uint8_t b1);

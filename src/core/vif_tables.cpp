@@ -116,9 +116,9 @@ int exponentOf(const VifRow& r, uint8_t code)
 
 void apply(VifInfo& info, const VifRow& r, uint8_t code, bool setDescription)
 {
-    info.unit = r.unit;
+    info.unit.assign(r.unit);
     if (setDescription && r.description[0] != '\0')
-        info.description = r.description;
+        info.description.assign(r.description);
     info.exponent = exponentOf(r, code);
     info.factor = powerOfTen(info.exponent);
 }
@@ -164,46 +164,55 @@ int plainTextUnitLengthOffset(uint8_t vif, int v, int d)
     return -1;
 }
 
-VifInfo decodeVif(const ReceiverFrame& f, int v, int d)
+void decodeVif(const ReceiverFrame& f, int v, int d, VifInfo& info)
 {
-    VifInfo info;
+    info.unit.assign("Not supported");
+    info.description.clear();
+    info.exponent = 0;
+    info.factor = 1.0;
     const uint8_t vif = byteAt(f, v);
 
     if (vif == 0x7F || vif == 0xFF)
-        info.unit = "Manufacturer specific";
+        info.unit.assign("Manufacturer specific");
 
     if (vif == 0x7C || vif == 0xFC) {
         int lengthAt = plainTextUnitLengthOffset(vif, v, d);
         if (byteAt(f, lengthAt) > 0) {
             std::string text = plainText(f, lengthAt);
             info.unit = vif == 0x7C ? text : "VIF is user ASCII string: " + text;
-            info.description = "text";
+            info.description.assign("text");
         }
-        return info;
+        return;
     }
     if (vif == 0xFD) {
         const uint8_t code = byteAt(f, v + 1) & 0x7F;
         if (const VifRow* r = find(kFd, code)) {
-            info.unit = r->unit;
+            info.unit.assign(r->unit);
             if (r->step != 0)
                 info.unit += std::to_string(exponentOf(*r, code));
         }
-        return info;
+        return;
     }
     if (vif == 0xFB) {
         const uint8_t code = byteAt(f, v + 1) & 0x7F;
         if (const VifRow* r = find(kFb, code))
             apply(info, *r, code, false);
-        return info;
+        return;
     }
     if (vif == 0x7E || vif == 0xFE)
-        info.unit = "Readout - not supported for now";
+        info.unit.assign("Readout - not supported for now");
 
     if (vif < 0xF0) {
         const uint8_t key = vif & 0x7F;
         if (const VifRow* r = find(kPrimary, key))
             apply(info, *r, key, true);
     }
+}
+
+VifInfo decodeVif(const ReceiverFrame& f, int v, int d)
+{
+    VifInfo info;
+    decodeVif(f, v, d, info);
     return info;
 }
 

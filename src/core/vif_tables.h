@@ -44,6 +44,8 @@ double powerOfTen(int exponent);
 // where a plain-text unit of VIF 0xFC keeps its length byte. Bytes outside the frame
 // are never read: a plain-text unit is cut at the frame's end.
 VifInfo decodeVif(const ReceiverFrame& f, int v, int d);
+// The same into `info`, whose text buffers are reused.
+void decodeVif(const ReceiverFrame& f, int v, int d, VifInfo& info);
 
 // Offset of a plain-text unit's length byte for a record with this VIF, or -1 when the
 // VIF has no plain-text unit. The characters follow the length byte.
