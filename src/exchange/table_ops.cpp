@@ -1,0 +1,172 @@
+#include "table_ops.h"
+
+#include "csv.h"
+
+#include <deque>
+#include <exception>
+#include <fstream>
+#include <map>
+#include <set>
+#include <unordered_map>
+
+namespace palvero {
+
+namespace {
+
+// Writes the rows of the table in `order` back into it, numbered from 1.
+void writeBack(MeterTable& table, const std::vector<int>& order)
+{
+    TextGrid grid(1 + static_cast<int>(order.size()), table.columnCount());
+    int r = 1;
+    for (int from : order) {
+        for (int c = 0; c < table.columnCount(); ++c)
+            grid.setCell(r, c, table.cell(from, c));
+        grid.setCell(r, col::No, std::to_string(r));
+        ++r;
+    }
+    table.replaceData(grid);
+}
+
+template <typename Reorder>
+void reorder(MeterTable& table, ErrorLogger& log, int code, Reorder&& order)
+{
+    try {
+        writeBack(table, order());
+    } catch (const std::exception& e) {
+        log.LogErrorCode(code);
+        log.LogErrorText(e.what());
+    }
+}
+
+// Rows whose `column` equals each key in turn, in table order; the rest after them.
+std::vector<int> groupBy(const MeterTable& table, int column, const std::vector<std::string>& keys)
+{
+    std::unordered_map<std::string, std::vector<int>> rows;
+    for (int r = 1; r < table.rowCount(); ++r)
+        rows[table.cell(r, column)].push_back(r);
+    std::vector<int> order;
+    std::set<std::string> placed;
+    for (const auto& key : keys) {
+        if (!placed.insert(key).second)
+            continue;
+        auto it = rows.find(key);
+        if (it != rows.end())
+            order.insert(order.end(), it->second.begin(), it->second.end());
+    }
+    if (static_cast<int>(order.size()) < table.dataRowCount()) {
+        for (int r = 1; r < table.rowCount(); ++r)
+            if (!placed.count(table.cell(r, column)))
+                order.push_back(r);
+    }
+    return order;
+}
+
+} // namespace
+
+bool ExportGridCsv(const TextGrid& grid, const std::string& defaultName, const std::string& separator,
+                   const std::filesystem::path& folder, Operator& op, ErrorLogger& log)
+{
+    FileDialogSpec spec{kExportDialogTitle, kExportDialogFilter, kExportDialogExtension, folder.string(), defaultName};
+    std::optional<std::string> chosen = op.askSaveFile(spec);
+    if (!chosen || chosen->empty())
+        return false;
+    std::filesystem::path path(*chosen);
+    if (path.is_relative())
+        path = folder / path;
+    const std::string text = gridCsvText(grid, separator);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (out)
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    if (out)
+        out.close();
+    if (!out) {
+        op.showMessage(kErrorSavingFileCaption, kCannotWriteNoRightsText, MessageIcon::Error);
+        log.LogErrorCode(logcode::CsvExport);
+        log.LogErrorText("Cannot write " + path.string());
+        return false;
+    }
+    return true;
+}
+
+std::string RemoveTableRow(MeterTable& table, int row)
+{
+    if (row < 1 || row >= table.rowCount())
+        return {};
+    std::string meterId = table.cell(row, col::MeterId);
+    if (table.dataRowCount() == 1) {
+        for (int c = 0; c < table.columnCount(); ++c)
+            table.setCell(1, c, "");
+        for (RowFlag f : {RowFlag::LowBattery, RowFlag::Decrypted, RowFlag::Repeated, RowFlag::MrvTest,
+                          RowFlag::MrvProcess, RowFlag::MrvDone})
+            table.setFlag(f, 1, false);
+        table.notifyRowsChanged(1, 1);
+        return meterId;
+    }
+    table.removeRow(row);
+    for (int r = 1; r < table.rowCount(); ++r)
+        table.setCell(r, col::No, std::to_string(r));
+    table.notifyRowsChanged(1, table.rowCount() - 1);
+    if (table.lastReadRow == row)
+        table.lastReadRow = 0;
+    else if (table.lastReadRow > row)
+        --table.lastReadRow;
+    return meterId;
+}
+
+void SortByMeterId(MeterTable& table, ErrorLogger& log)
+{
+    reorder(table, log, logcode::SortById, [&] {
+        // Each pass takes the smallest meter ID; when the last remaining row holds the
+        // smallest ID it goes first, otherwise the topmost row with it.
+        std::map<std::string, std::deque<int>> byId;
+        std::set<int> remaining;
+        std::vector<int> order, withoutId;
+        for (int r = 1; r < table.rowCount(); ++r) {
+            const std::string& id = table.cell(r, col::MeterId);
+            if (id.empty()) {
+                withoutId.push_back(r);
+            } else {
+                byId[id].push_back(r);
+                remaining.insert(r);
+            }
+        }
+        for (auto& [id, rows] : byId) {
+            while (!rows.empty()) {
+                const int last = *remaining.rbegin();
+                int taken;
+                if (table.cell(last, col::MeterId) == id) {
+                    taken = rows.back();
+                    rows.pop_back();
+                } else {
+                    taken = rows.front();
+                    rows.pop_front();
+                }
+                remaining.erase(taken);
+                order.push_back(taken);
+            }
+        }
+        order.insert(order.end(), withoutId.begin(), withoutId.end());
+        return order;
+    });
+}
+
+void GroupByMedium(MeterTable& table, ErrorLogger& log)
+{
+    static const std::vector<std::string> media = {
+        "Water", "Cold water", "Hot water", "Heat", "Heat/Cool", "H.C.A", "Electricity", "Gas", "Other", ""};
+    reorder(table, log, logcode::GroupByMedium, [&] { return groupBy(table, col::Medium, media); });
+}
+
+void GroupByManufacturer(MeterTable& table, ErrorLogger& log)
+{
+    reorder(table, log, logcode::GroupByManufacturer, [&] {
+        std::vector<std::string> seen;
+        std::set<std::string> known;
+        for (int r = 1; r < table.rowCount(); ++r)
+            if (known.insert(table.cell(r, col::Mfr)).second)
+                seen.push_back(table.cell(r, col::Mfr));
+        return groupBy(table, col::Mfr, seen);
+    });
+}
+
+} // namespace palvero
