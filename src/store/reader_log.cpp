@@ -24,7 +24,7 @@ bool writeLines(const fs::path& file, const std::vector<std::string>& lines)
 
 } // namespace
 
-bool saveReaderLog(const std::vector<std::string>& lines, const fs::path& dataFolder, Operator& op, ErrorLog& log)
+bool saveReaderLog(const std::vector<std::string>& lines, const fs::path& dataFolder, Operator& op, ErrorLogger& log)
 {
     FileDialogSpec dialog;
     dialog.title = kSaveLogTitle;

@@ -6,7 +6,7 @@
 
 namespace palvero {
 
-class ErrorLog;
+class ErrorLogger;
 class Operator;
 
 inline constexpr char kSaveLogTitle[] = "Save log data";
@@ -20,6 +20,6 @@ inline constexpr char kSaveLogFailedText[] = "Error saving log file!\nContact ad
 // is taken inside the data folder. A failed write shows the "File Error" box and logs code 13
 // and a description. True only when the file was written; cancelling writes nothing.
 bool saveReaderLog(const std::vector<std::string>& lines, const std::filesystem::path& dataFolder, Operator& op,
-                   ErrorLog& log);
+                   ErrorLogger& log);
 
 } // namespace palvero

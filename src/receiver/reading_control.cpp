@@ -1,0 +1,358 @@
+#include "reading_control.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace palvero {
+
+namespace {
+
+constexpr int kPortPanel = 0;
+constexpr int kElapsedPanel = 1;
+
+constexpr int kDefaultBaud = 2400;
+constexpr std::array<int, 9> kBaudRates = {300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+// Waits of the v1 receiver: it needs 40 ms to wake after 0x00 and 1 ms between a
+// command byte and its parameter. The same 40 ms let the line settle before a close.
+constexpr int kWakeWaitMs = 40;
+constexpr int kParameterWaitMs = 1;
+constexpr int kCloseWaitMs = 40;
+constexpr int kReadTimeoutMs = 1000;
+
+constexpr uint8_t kWake = 0x00;
+constexpr uint8_t kPrompt = '>';
+constexpr uint8_t kEnd = 'X';
+constexpr uint8_t kAcceptAll = 'I';
+constexpr uint8_t kAcceptAllParameter = 2;
+constexpr uint8_t kSetMode = 'G';
+
+// At most this many bytes go to frame assembly per read.
+constexpr size_t kReceiveChunk = 1024;
+
+const char* const kCaption = "Palvero";
+
+struct ModeParameter {
+    const char* mode;
+    uint8_t parameter;
+};
+constexpr std::array<ModeParameter, 7> kModeParameters = {{
+    {"T1", 1},
+    {"T2", 2},
+    {"S1", 3},
+    {"S2", 0},
+    {"R", 4},
+    {"T1+C", 10},
+    {"T2+C", 11},
+}};
+
+// A whole decimal number with an optional sign and nothing else around it.
+std::optional<long> wholeNumber(const std::string& text)
+{
+    size_t i = (!text.empty() && (text[0] == '+' || text[0] == '-')) ? 1 : 0;
+    if (i == text.size())
+        return std::nullopt;
+    for (size_t j = i; j < text.size(); ++j)
+        if (!std::isdigit(static_cast<unsigned char>(text[j])))
+            return std::nullopt;
+    errno = 0;
+    long value = std::strtol(text.c_str(), nullptr, 10);
+    if (errno == ERANGE || value > INT_MAX || value < INT_MIN)
+        return std::nullopt;
+    return value;
+}
+
+Parity parityFor(const std::string& text)
+{
+    if (text == "None")
+        return Parity::None;
+    if (text == "Odd")
+        return Parity::Odd;
+    if (text == "Mark")
+        return Parity::Mark;
+    if (text == "Space")
+        return Parity::Space;
+    return Parity::Even;
+}
+
+// Sets a flag for the life of a scope, back to its earlier value at the end.
+class FlagScope {
+public:
+    explicit FlagScope(bool& flag)
+        : m_flag(flag)
+        , m_before(flag)
+    {
+        m_flag = true;
+    }
+    ~FlagScope() { m_flag = m_before; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& m_flag;
+    bool m_before;
+};
+
+} // namespace
+
+ReadingControl::ReadingControl(SerialPort& port, Sleeper& sleeper, const Settings& settings, MeterTable& table,
+                               Reception& reception, Operator& op, const Formats& formats)
+    : m_port(port)
+    , m_sleeper(sleeper)
+    , m_settings(settings)
+    , m_table(table)
+    , m_reception(reception)
+    , m_operator(op)
+    , m_formats(formats)
+{
+    m_port.onReceive = [this] { received(); };
+    m_port.onLost = [this](const std::string& reason) { lost(reason); };
+}
+
+ReadingControl::~ReadingControl()
+{
+    m_port.onReceive = nullptr;
+    m_port.onLost = nullptr;
+}
+
+void ReadingControl::openOrClose()
+{
+    if (m_portOpen)
+        close();
+    else
+        open();
+}
+
+bool ReadingControl::ensureOpen()
+{
+    if (!m_portOpen)
+        open();
+    if (!m_portOpen)
+        return false;
+    m_port.purge();
+    return true;
+}
+
+void ReadingControl::release()
+{
+    m_port.purge();
+    if (m_portOpen)
+        close();
+}
+
+bool ReadingControl::v1Command(uint8_t command, uint8_t parameter)
+{
+    // QSerialPort announces received bytes from inside its own waits; while the exchange
+    // runs they are its answer, not frames.
+    FlagScope exchange(m_inExchange);
+
+    if (!ensureOpen()) {
+        m_operator.showMessage(kCaption, "Unable to use selected COM port!", MessageIcon::Warning);
+        return false;
+    }
+    auto end = [this] {
+        if (!m_port.writeByte(kEnd))
+            m_operator.showMessage(kCaption, m_port.errorText(), MessageIcon::Error);
+    };
+
+    m_port.purge();
+    m_port.writeByte(kWake);
+    m_sleeper.sleepMs(kWakeWaitMs);
+    uint8_t answer = 0;
+    size_t n = m_port.read(&answer, 1, kReadTimeoutMs);
+    // The receiver went away while it was asked; that has been reported already.
+    if (!m_portOpen)
+        return false;
+    if (n != 1 || answer != kPrompt) {
+        end();
+        return false;
+    }
+    m_port.purge();
+    m_port.writeByte(command);
+    m_sleeper.sleepMs(kParameterWaitMs);
+    m_port.writeByte(parameter);
+    end();
+    return true;
+}
+
+void ReadingControl::startStop()
+{
+    if (m_reading)
+        stop();
+    else
+        start();
+}
+
+void ReadingControl::start()
+{
+    if (m_reading)
+        return;
+    if (!ensureOpen())
+        return;
+    if (m_settings.V1) {
+        bool accepting = v1Command(kAcceptAll, kAcceptAllParameter);
+        // A receiver lost during the exchange has been reported; there is nothing to read.
+        if (!m_portOpen)
+            return;
+        if (!accepting)
+            m_operator.showMessage(kCaption, "Concentrator is not in ACCEPT ALL mode, try again (STOP->START)!",
+                                   MessageIcon::Warning);
+        if (m_settings.SetModeRAM) {
+            if (auto parameter = v1ModeParameter(m_settings.CMode))
+                v1Command(kSetMode, *parameter);
+            if (!m_portOpen)
+                return;
+        }
+    }
+    m_reading = true;
+    m_readingStart = now();
+    changed();
+}
+
+void ReadingControl::stop()
+{
+    release();
+    if (m_reading) {
+        m_reading = false;
+        changed();
+    }
+}
+
+void ReadingControl::sendData(const std::string& text)
+{
+    if (!ensureOpen())
+        return;
+    m_port.write(text);
+    release();
+}
+
+std::string ReadingControl::elapsedTimeText() const
+{
+    long long seconds = std::chrono::duration_cast<std::chrono::seconds>(now() - m_readingStart).count();
+    seconds = std::max(seconds, 0LL);
+    // Shown as a time of day, so a reading of more than a day starts again at 00:00:00.
+    DateTime elapsed;
+    elapsed.hour = static_cast<int>((seconds / 3600) % 24);
+    elapsed.minute = static_cast<int>((seconds / 60) % 60);
+    elapsed.second = static_cast<int>(seconds % 60);
+
+    std::string text = "Elapsed time: " + m_formats.timeText(elapsed);
+    // A table without meters still has its one empty data row.
+    if (m_table.dataRowCount() > 1)
+        text += " / Devices found: " + std::to_string(m_table.dataRowCount());
+    const MediumCounters& c = m_table.mediumCounters();
+    text += " (Water: " + std::to_string(c.Water) + ", Cold water: " + std::to_string(c.ColdWater)
+        + ", Hot water: " + std::to_string(c.HotWater) + ", Heat: " + std::to_string(c.Heat)
+        + ", H/C: " + std::to_string(c.HeatCool) + ", Gas: " + std::to_string(c.Gas)
+        + ", H.C.A: " + std::to_string(c.HCA) + ", Other: " + std::to_string(c.Other)
+        + ", Repeated: " + std::to_string(c.Repeated) + ")";
+    return text;
+}
+
+void ReadingControl::tick()
+{
+    if (m_reading)
+        m_table.notifyStatusText(kElapsedPanel, elapsedTimeText());
+}
+
+std::optional<uint8_t> ReadingControl::v1ModeParameter(const std::string& mode)
+{
+    for (const auto& m : kModeParameters)
+        if (mode == m.mode)
+            return m.parameter;
+    return std::nullopt;
+}
+
+void ReadingControl::open()
+{
+    const std::string name = m_settings.Name;
+    const std::string closedText = name + " is closed";
+    try {
+        const std::string device = deviceForPortName(name);
+        if (!m_port.probe(device)) {
+            m_table.notifyStatusText(kPortPanel, closedText);
+            m_table.addReaderLogLine("The selected serial port (" + name + ") is in use by another program!");
+            return;
+        }
+
+        auto speed = wholeNumber(m_settings.Speed);
+        if (!speed) {
+            m_table.addReaderLogLine("Unknown Exception on opening serial port...");
+            m_table.notifyStatusText(kPortPanel, closedText);
+            return;
+        }
+        int baud = kDefaultBaud;
+        if (std::find(kBaudRates.begin(), kBaudRates.end(), *speed) != kBaudRates.end())
+            baud = static_cast<int>(*speed);
+
+        if (!m_port.open(device, baud, parityFor(m_settings.Parity))) {
+            m_table.addReaderLogLine("Unknown Exception on opening serial port...");
+            m_table.notifyStatusText(kPortPanel, closedText);
+            return;
+        }
+
+        const std::string lineText = name + " - " + m_settings.Speed + ",8," + m_settings.Parity;
+        m_openName = name;
+        m_portOpen = true;
+        m_table.notifyStatusText(kPortPanel, lineText);
+        m_table.addReaderLogLine(lineText);
+        changed();
+    } catch (...) {
+        m_table.addReaderLogLine("Unknown Exception on opening serial port...");
+        if (!m_portOpen)
+            m_table.notifyStatusText(kPortPanel, closedText);
+    }
+}
+
+void ReadingControl::close()
+{
+    try {
+        m_portOpen = false;
+        m_table.notifyStatusText(kPortPanel, m_openName + " is closed");
+        m_sleeper.sleepMs(kCloseWaitMs);
+        m_port.close();
+        changed();
+    } catch (...) {
+        m_table.addReaderLogLine("Unknown Exception closing serial port, please restart...");
+    }
+}
+
+void ReadingControl::received()
+{
+    if (m_inExchange)
+        return;
+    // Everything waiting is read now, a chunk at a time, so that a burst larger than the
+    // chunk does not wait for the next receive event.
+    uint8_t chunk[kReceiveChunk];
+    while (size_t waiting = m_port.bytesWaiting()) {
+        size_t n = m_port.read(chunk, std::min(waiting, kReceiveChunk), 0);
+        if (n == 0)
+            break;
+        m_reception.receive(chunk, n);
+    }
+}
+
+void ReadingControl::lost(const std::string& reason)
+{
+    if (!m_portOpen)
+        return;
+    m_table.addReaderLogLine("The receiver on " + m_openName + " was lost: " + reason);
+    m_portOpen = false;
+    m_reading = false;
+    if (m_port.isOpen())
+        m_port.close();
+    m_table.notifyStatusText(kPortPanel, m_openName + " is closed");
+    changed();
+}
+
+void ReadingControl::changed()
+{
+    if (onStateChanged)
+        onStateChanged(State{m_portOpen, m_reading});
+}
+
+} // namespace palvero

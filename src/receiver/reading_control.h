@@ -1,0 +1,91 @@
+#pragma once
+
+#include "formats.h"
+#include "meter_table.h"
+#include "operator.h"
+#include "reception.h"
+#include "serial_port.h"
+#include "settings.h"
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace palvero {
+
+// The serial port and the reading around it: opening and closing with the settings,
+// Start/Stop, the v1 receiver's exchange at Start, Send data, and the once-a-second
+// status line. Texts for the status bar go through the table's status-text notification
+// (panel 0 for the port, panel 1 for the elapsed time), event lines into its reader log.
+class ReadingControl {
+public:
+    // The state the window shows; raised after every change.
+    struct State {
+        bool portOpen = false;
+        bool reading = false; // Butt_read reads "Stop"
+    };
+
+    ReadingControl(SerialPort& port, Sleeper& sleeper, const Settings& settings, MeterTable& table,
+                   Reception& reception, Operator& op, const Formats& formats);
+    // Takes its callbacks back from the port, which may outlive it.
+    ~ReadingControl();
+    ReadingControl(const ReadingControl&) = delete;
+    ReadingControl& operator=(const ReadingControl&) = delete;
+
+    bool portOpen() const { return m_portOpen; }
+    bool reading() const { return m_reading; }
+    // Caption of the Start/Stop button.
+    std::string buttonCaption() const { return m_reading ? "Stop" : "Start"; }
+
+    // Opens when closed, closes when open.
+    void openOrClose();
+    // Opens if needed; false when the port cannot be used, otherwise purges and gives true.
+    bool ensureOpen();
+    // Purges and closes.
+    void release();
+    // The v1 receiver's command exchange: 0x00, ">" back, command, parameter, "X".
+    bool v1Command(uint8_t command, uint8_t parameter);
+
+    // Butt_read: Start when idle, Stop when reading.
+    void startStop();
+    void start();
+    void stop();
+    // Writes a free text to the receiver, opening and closing the port around it.
+    void sendData(const std::string& text);
+
+    // The elapsed-time tick: text for status panel 1 ("Elapsed time: ... (Water: ...)").
+    std::string elapsedTimeText() const;
+    // Raises the elapsed-time text as status text of panel 1.
+    void tick();
+
+    // The v1 mode number that "G" sets for a mode text ("T1" 1 ... "T2+C" 11); nothing
+    // for an unknown text.
+    static std::optional<uint8_t> v1ModeParameter(const std::string& mode);
+
+    std::function<void(const State&)> onStateChanged;
+    // The clock of the elapsed time; tests set it.
+    std::function<std::chrono::steady_clock::time_point()> now = [] { return std::chrono::steady_clock::now(); };
+
+private:
+    void open();
+    void close();
+    void received();
+    void lost(const std::string& reason);
+    void changed();
+
+    SerialPort& m_port;
+    Sleeper& m_sleeper;
+    const Settings& m_settings;
+    MeterTable& m_table;
+    Reception& m_reception;
+    Operator& m_operator;
+    const Formats& m_formats;
+    bool m_portOpen = false;
+    bool m_reading = false;
+    bool m_inExchange = false;
+    std::string m_openName; // the port name the port was opened with
+    std::chrono::steady_clock::time_point m_readingStart;
+};
+
+} // namespace palvero

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "error_logger.h"
+#include "formats.h"
+#include "meter_key_source.h"
+#include "meter_table.h"
+#include "operator.h"
+#include "program_paths.h"
+#include "reading_control.h"
+#include "reception.h"
+#include "serial_port.h"
+#include "settings.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTableView;
+class QTimer;
+class QTreeWidget;
+
+namespace palvero {
+
+class MeterTableModel;
+class MeterTree;
+
+// What the main window works with; all of it outlives the window.
+struct MainWindowContext {
+    Settings& settings;
+    const Formats& formats;
+    Operator& op;
+    ErrorLogger& errorLog;
+    MeterKeySource* keys;
+    SerialPort& port;
+    Sleeper& sleeper;
+    ProgramPaths paths;
+};
+
+// The main window: the meter table, the tree of meters, Start/Stop, the search field,
+// the status bar and the menus. It owns the meter table and the reading pipeline.
+class TForm1 : public QMainWindow, public MeterTableListener {
+    Q_OBJECT
+public:
+    explicit TForm1(MainWindowContext context, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    MeterTable& table() { return m_table; }
+    Reception& reception() { return m_reception; }
+    ReadingControl& reading() { return m_reading; }
+    MeterTree& tree() { return *m_tree; }
+    MeterTableModel& model() { return *m_model; }
+
+    // Search in the meter IDs: containment while typing, the whole text on a key press.
+    void searchMeter(const QString& text, bool exact);
+    // The table commands, also reached through menus, buttons and keys.
+    void clearTableButton();
+    void clearTablePopup();
+    void clearKeys();
+    void removeSelectedRow();
+    void exportWholeTable();
+    void saveLogFile();
+    void headerDoubleClicked(int column);
+    void openManual(const QString& fileName);
+    // Applies column count, font size, bold and row height of the table's appearance.
+    void applyAppearance();
+
+    // Table notifications.
+    void rowUpdated(int row) override;
+    void statusText(int panel, const std::string& text) override;
+    void tableRebuilt() override;
+    void appearanceChanged() override;
+
+    // Controls, named as the operator's manual names them.
+    QTableView* Grid_values = nullptr;
+    QTreeWidget* Tree_meters = nullptr;
+    QPushButton* Butt_read = nullptr;
+    QCheckBox* Check_noNew = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+    QPushButton* Butt_exportTable = nullptr;
+    QLineEdit* Edit_searchID = nullptr;
+    QLineEdit* Edit_send_command = nullptr;
+    QPushButton* Button1 = nullptr;
+    QLabel* StatusPanel0 = nullptr;
+    QLabel* StatusPanel1 = nullptr;
+    QTimer* Timer_elapsedTime = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildWindow();
+    void buildMenus();
+    QAction* addCommand(QMenu* menu, const char* caption, const char* objectName, bool enabled);
+    void readingStateChanged(const ReadingControl::State& state);
+    void selectRow(int row);
+    void applyColumnWidths();
+
+    MainWindowContext m_context;
+    MeterTable m_table;
+    Reception m_reception;
+    ReadingControl m_reading;
+    MeterTableModel* m_model = nullptr;
+    std::unique_ptr<MeterTree> m_tree;
+};
+
+} // namespace palvero

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "error_log.h"
+#include "formats.h"
+#include "main_window.h"
+#include "meters_file.h"
+#include "program_paths.h"
+#include "qt_operator.h"
+#include "qt_serial_port.h"
+#include "settings.h"
+#include "thread_sleeper.h"
+
+#include <memory>
+
+namespace palvero {
+
+// The program as a whole: the settings record, the stores, the serial port and the
+// windows, created in start-up order. The windows are created hidden; show() shows the
+// main window.
+class Program {
+public:
+    explicit Program(const std::filesystem::path& programFile);
+    ~Program();
+
+    void show();
+    TForm1& mainWindow() { return *m_main; }
+    Settings& settings() { return m_settings; }
+    const ProgramPaths& paths() const { return m_paths; }
+
+private:
+    ProgramPaths m_paths;
+    Settings m_settings;
+    SystemFormats m_formats;
+    QtOperator m_operator;
+    ErrorLog m_errorLog;
+    MetersFile m_meters;
+    QtSerialPort m_port;
+    ThreadSleeper m_sleeper;
+    std::unique_ptr<TForm1> m_main;
+};
+
+} // namespace palvero

@@ -1,0 +1,80 @@
+#include "qt_operator.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace palvero {
+
+namespace {
+
+QMessageBox::Icon qtIcon(MessageIcon icon)
+{
+    switch (icon) {
+    case MessageIcon::Information:
+        return QMessageBox::Information;
+    case MessageIcon::Warning:
+        return QMessageBox::Warning;
+    case MessageIcon::Error:
+        return QMessageBox::Critical;
+    case MessageIcon::Question:
+        return QMessageBox::Question;
+    case MessageIcon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+} // namespace
+
+QString QtOperator::qtFilter(const std::string& filter)
+{
+    const QStringList parts = QString::fromStdString(filter).split('|');
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        out << QStringLiteral("%1 (%2)").arg(parts[i], parts[i + 1]);
+    return out.join(QStringLiteral(";;"));
+}
+
+void QtOperator::showMessage(const std::string& caption, const std::string& text, MessageIcon icon)
+{
+    QMessageBox box(qtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok,
+                    m_parent);
+    box.exec();
+}
+
+bool QtOperator::askYesNo(const std::string& caption, const std::string& text, MessageIcon icon)
+{
+    QMessageBox box(qtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
+                    QMessageBox::Yes | QMessageBox::No, m_parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+std::optional<std::string> QtOperator::askFile(const FileDialogSpec& spec, bool save)
+{
+    QFileDialog dialog(m_parent, QString::fromStdString(spec.title));
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setNameFilter(qtFilter(spec.filter));
+    dialog.setDefaultSuffix(QString::fromStdString(spec.defaultExtension));
+    if (!spec.folder.empty())
+        dialog.setDirectory(QString::fromStdString(spec.folder));
+    if (!spec.fileName.empty())
+        dialog.selectFile(QString::fromStdString(spec.fileName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return QDir::toNativeSeparators(dialog.selectedFiles().first()).toStdString();
+}
+
+std::optional<std::string> QtOperator::askSaveFile(const FileDialogSpec& spec)
+{
+    return askFile(spec, true);
+}
+
+std::optional<std::string> QtOperator::askOpenFile(const FileDialogSpec& spec)
+{
+    return askFile(spec, false);
+}
+
+} // namespace palvero
