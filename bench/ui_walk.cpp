@@ -95,10 +95,9 @@ int main(int argc, char** argv)
 
     QProcess receiver;
     QStringList simArgs = {"--link", port, "--rate", option(args, "--rate", "4"), "--start-delay", "300"};
+    simArgs << "--loop";
     if (args.contains("--count"))
         simArgs << "--count" << option(args, "--count");
-    else
-        simArgs << "--loop";
     if (args.contains("--vary-id"))
         simArgs << "--vary-id" << option(args, "--vary-id");
     simArgs << capture;

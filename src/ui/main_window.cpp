@@ -65,6 +65,9 @@ TForm1::~TForm1()
 {
     m_reading.onStateChanged = nullptr;
     m_table.removeListener(this);
+    // The views go before the table, the tree index and the model they read from.
+    delete centralWidget();
+    delete m_model;
 }
 
 void TForm1::buildWindow()
