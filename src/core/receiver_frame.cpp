@@ -39,6 +39,17 @@ int telegramDataEnd(size_t frameLength, const ReadingSettings& s)
     return end;
 }
 
+int hexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
 std::string hexByte(uint8_t b)
 {
     return std::string{kHex[b >> 4], kHex[b & 0x0F]};

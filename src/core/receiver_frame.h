@@ -47,5 +47,7 @@ int telegramDataEnd(size_t frameLength, const ReadingSettings& s);
 std::string hexBytesSpaced(const uint8_t* data, size_t n);
 // Upper-case hex of one byte, two digits.
 std::string hexByte(uint8_t b);
+// Value of a hexadecimal digit of either case; -1 for any other character.
+int hexDigitValue(char c);
 
 } // namespace palvero

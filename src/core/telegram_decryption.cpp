@@ -11,17 +11,6 @@ namespace palvero {
 
 namespace {
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 constexpr int kModeDedicatedIv = 5;
 constexpr int kModeZeroIv = 4;
 
@@ -33,7 +22,7 @@ std::optional<AesKey> parseKeyText(const std::string& text)
         return std::nullopt;
     AesKey key{};
     for (size_t i = 0; i < key.size(); ++i) {
-        int hi = hexValue(text[2 * i]), lo = hexValue(text[2 * i + 1]);
+        int hi = hexDigitValue(text[2 * i]), lo = hexDigitValue(text[2 * i + 1]);
         if (hi < 0 || lo < 0)
             return std::nullopt;
         key[i] = static_cast<uint8_t>(hi << 4 | lo);

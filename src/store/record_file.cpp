@@ -65,6 +65,22 @@ FileOutcome RecordFile::readAll(std::vector<std::uint8_t>& bytes) const
     return {};
 }
 
+FileOutcome RecordFile::openForUpdate(std::fstream& io, std::size_t& count) const
+{
+    FileOutcome outcome = checkExists();
+    if (!outcome.ok())
+        return outcome;
+    // in|out opens an existing file for update and never creates one.
+    io.open(m_path, std::ios::in | std::ios::out | std::ios::binary);
+    if (!io)
+        return failure("Cannot open " + m_path.string() + " for writing");
+    const std::streamoff size = streamSize(io);
+    if (size < 0)
+        return failure("Cannot read " + m_path.string());
+    count = static_cast<std::size_t>(size) / m_recordSize;
+    return {};
+}
+
 FileOutcome RecordFile::overwrite(std::size_t index, const std::uint8_t* record) const
 {
     return writeAt(index, false, record);
@@ -77,19 +93,11 @@ FileOutcome RecordFile::append(const std::uint8_t* record) const
 
 FileOutcome RecordFile::writeAt(std::size_t index, bool appending, const std::uint8_t* record) const
 {
-    FileOutcome outcome = checkExists();
+    std::fstream io;
+    std::size_t count = 0;
+    FileOutcome outcome = openForUpdate(io, count);
     if (!outcome.ok())
         return outcome;
-
-    // in|out opens an existing file for update and never creates one.
-    std::fstream io(m_path, std::ios::in | std::ios::out | std::ios::binary);
-    if (!io)
-        return failure("Cannot open " + m_path.string() + " for writing");
-    const std::streamoff size = streamSize(io);
-    if (size < 0)
-        return failure("Cannot read " + m_path.string());
-
-    const std::size_t count = static_cast<std::size_t>(size) / m_recordSize;
     if (appending)
         index = count;
     else if (index >= count) // the file shrank since the record was found
@@ -105,19 +113,13 @@ FileOutcome RecordFile::writeAt(std::size_t index, bool appending, const std::ui
 
 FileOutcome RecordFile::remove(std::size_t index) const
 {
-    FileOutcome outcome = checkExists();
-    if (!outcome.ok())
-        return outcome;
-
     std::uintmax_t newSize = 0;
     {
-        std::fstream io(m_path, std::ios::in | std::ios::out | std::ios::binary);
-        if (!io)
-            return failure("Cannot open " + m_path.string() + " for writing");
-        const std::streamoff size = streamSize(io);
-        if (size < 0)
-            return failure("Cannot read " + m_path.string());
-        const std::size_t count = static_cast<std::size_t>(size) / m_recordSize;
+        std::fstream io;
+        std::size_t count = 0;
+        FileOutcome outcome = openForUpdate(io, count);
+        if (!outcome.ok())
+            return outcome;
         if (index >= count)
             return failure("Record " + std::to_string(index) + " is past the end of " + m_path.string());
 

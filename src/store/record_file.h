@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,8 @@ public:
 
 private:
     FileOutcome checkExists() const;
+    // Opens the existing file for update and counts its whole records.
+    FileOutcome openForUpdate(std::fstream& io, std::size_t& count) const;
     FileOutcome writeAt(std::size_t index, bool appending, const std::uint8_t* record) const;
     FileOutcome failure(const std::string& what) const;
 

@@ -40,24 +40,13 @@ private:
     std::ostream& m_err;
 };
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool parseHexLine(const std::string& line, std::vector<uint8_t>& bytes)
 {
     int high = -1;
     for (char c : line) {
         if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
             continue;
-        int v = hexDigit(c);
+        int v = hexDigitValue(c);
         if (v < 0)
             return false;
         if (high < 0) {
