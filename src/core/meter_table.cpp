@@ -167,6 +167,13 @@ int MeterTable::findMeterRow(const std::string& meterId) const
     return it->second.back();
 }
 
+const std::vector<int>& MeterTable::meterRows(const std::string& meterId) const
+{
+    static const std::vector<int> none;
+    auto it = m_rowsById.find(meterId);
+    return it == m_rowsById.end() ? none : it->second;
+}
+
 bool MeterTable::isFresh() const
 {
     return dataRowCount() <= 1 && cell(1, col::No).empty();

@@ -113,6 +113,8 @@ public:
 
     // The last data row whose "Meter ID" is exactly `meterId`; 0 when there is none.
     int findMeterRow(const std::string& meterId) const;
+    // Every data row with this "Meter ID", in table order.
+    const std::vector<int>& meterRows(const std::string& meterId) const;
     // True when the table holds no meter: one data row and an empty "No." cell.
     bool isFresh() const;
 

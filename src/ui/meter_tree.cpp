@@ -171,12 +171,13 @@ void MeterTree::removeMeter(const QString& meterId)
 
 bool MeterTree::isRead(const QString& meterId) const
 {
-    const int row = m_table.findMeterRow(meterId.toStdString());
-    if (row <= 0)
-        return false;
-    const std::string& value = m_table.cell(row, col::MainValue);
-    return !value.empty() && value != "Exception" && !m_table.cell(row, col::Time).empty()
-        && !m_table.cell(row, col::Date).empty() && m_table.flag(RowFlag::Decrypted, row);
+    for (int row : m_table.meterRows(meterId.toStdString())) {
+        const std::string& value = m_table.cell(row, col::MainValue);
+        if (!value.empty() && value != "Exception" && !m_table.cell(row, col::Time).empty()
+            && !m_table.cell(row, col::Date).empty() && m_table.flag(RowFlag::Decrypted, row))
+            return true;
+    }
+    return false;
 }
 
 bool MeterTree::shownGreen(const QTreeWidgetItem* node) const

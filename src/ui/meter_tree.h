@@ -38,8 +38,8 @@ public:
     Image shownImage(const QTreeWidgetItem* node) const;
     bool shownGreen(const QTreeWidgetItem* node) const;
 
-    // The drawing rule: the meter's row has a main value (not "Exception"), a time and a
-    // date, and its last telegram was readable.
+    // The drawing rule: some row of the meter has a main value (not "Exception"), a time
+    // and a date, and its last telegram was readable.
     bool isRead(const QString& meterId) const;
 
     static QIcon icon(Image image);
