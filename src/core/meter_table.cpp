@@ -162,16 +162,17 @@ void MeterTable::replaceData(const TextGrid& rows)
 int MeterTable::findMeterRow(const std::string& meterId) const
 {
     auto it = m_rowsById.find(meterId);
-    if (it == m_rowsById.end() || it->second.empty())
-        return 0;
-    return it->second.back();
+    return it == m_rowsById.end() ? 0 : it->second.last;
 }
 
-const std::vector<int>& MeterTable::meterRows(const std::string& meterId) const
+std::vector<int> MeterTable::meterRows(const std::string& meterId) const
 {
-    static const std::vector<int> none;
     auto it = m_rowsById.find(meterId);
-    return it == m_rowsById.end() ? none : it->second;
+    if (it == m_rowsById.end())
+        return {};
+    std::vector<int> rows = it->second.earlier;
+    rows.push_back(it->second.last);
+    return rows;
 }
 
 bool MeterTable::isFresh() const
@@ -270,8 +271,15 @@ void MeterTable::indexRow(int row)
     const std::string& id = m_grid.cell(row, col::MeterId);
     if (id.empty())
         return;
-    auto& rows = m_rowsById[id];
-    rows.insert(std::lower_bound(rows.begin(), rows.end(), row), row);
+    MeterRows& rows = m_rowsById[id];
+    if (rows.last == 0) {
+        rows.last = row;
+        return;
+    }
+    int earlier = row;
+    if (row > rows.last)
+        std::swap(earlier, rows.last);
+    rows.earlier.insert(std::lower_bound(rows.earlier.begin(), rows.earlier.end(), earlier), earlier);
 }
 
 void MeterTable::unindexRow(int row)
@@ -282,12 +290,19 @@ void MeterTable::unindexRow(int row)
     auto it = m_rowsById.find(id);
     if (it == m_rowsById.end())
         return;
-    auto& rows = it->second;
-    auto pos = std::lower_bound(rows.begin(), rows.end(), row);
-    if (pos != rows.end() && *pos == row)
-        rows.erase(pos);
-    if (rows.empty())
-        m_rowsById.erase(it);
+    MeterRows& rows = it->second;
+    if (row == rows.last) {
+        if (rows.earlier.empty()) {
+            m_rowsById.erase(it);
+            return;
+        }
+        rows.last = rows.earlier.back();
+        rows.earlier.pop_back();
+        return;
+    }
+    auto pos = std::lower_bound(rows.earlier.begin(), rows.earlier.end(), row);
+    if (pos != rows.earlier.end() && *pos == row)
+        rows.earlier.erase(pos);
 }
 
 void MeterTable::rebuildIndexes()

@@ -114,7 +114,7 @@ public:
     // The last data row whose "Meter ID" is exactly `meterId`; 0 when there is none.
     int findMeterRow(const std::string& meterId) const;
     // Every data row with this "Meter ID", in table order.
-    const std::vector<int>& meterRows(const std::string& meterId) const;
+    std::vector<int> meterRows(const std::string& meterId) const;
     // True when the table holds no meter: one data row and an empty "No." cell.
     bool isFresh() const;
 
@@ -167,7 +167,13 @@ private:
     TableAppearance m_appearance;
     MediumCounters m_tally;
     MediumCounters m_counters;
-    std::unordered_map<std::string, std::vector<int>> m_rowsById;
+    // Rows of one meter ID: the last one inline (one row per meter is the rule), the
+    // others, if an import brought duplicates, in ascending order.
+    struct MeterRows {
+        int last = 0;
+        std::vector<int> earlier;
+    };
+    std::unordered_map<std::string, MeterRows> m_rowsById;
     std::vector<MeterTableListener*> m_listeners;
 };
 

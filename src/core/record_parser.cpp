@@ -19,11 +19,16 @@ constexpr uint8_t kFillByte = 0x2F;
 void appendSpaced(std::string& out, const ReceiverFrame& f, int from, int to)
 {
     static const char hex[] = "0123456789ABCDEF";
+    if (to < from)
+        return;
+    const size_t at = out.size();
+    out.resize(at + 3 * static_cast<size_t>(to - from + 1));
+    char* p = &out[at];
     for (int i = from; i <= to; ++i) {
         const uint8_t b = f[static_cast<size_t>(i)];
-        out += hex[b >> 4];
-        out += hex[b & 0x0F];
-        out += ' ';
+        *p++ = hex[b >> 4];
+        *p++ = hex[b & 0x0F];
+        *p++ = ' ';
     }
 }
 
@@ -136,8 +141,9 @@ void decodeTelegram(const ReceiverFrame& f, const ReadingSettings& s, char decim
         auto& row = records.addRow();
         const FieldExtent field = decodeDataField(row[DecodedRecords::Value], f, d, dif, vif, info, decimalSeparator);
         setNumber(row[DecodedRecords::Number], number++);
-        row[DecodedRecords::Unit].assign(info.unit);
-        row[DecodedRecords::Description].assign(info.description);
+        // Swapping hands the row's spare buffers to the next record: no copy, no allocation.
+        row[DecodedRecords::Unit].swap(info.unit);
+        row[DecodedRecords::Description].swap(info.description);
         appendSpaced(row[DecodedRecords::DifBytes], f, p, v - 1);
         appendSpaced(row[DecodedRecords::Vif], f, v, v);
         row[DecodedRecords::Vif].pop_back();

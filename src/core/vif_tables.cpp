@@ -117,7 +117,7 @@ int exponentOf(const VifRow& r, uint8_t code)
 void apply(VifInfo& info, const VifRow& r, uint8_t code, bool setDescription)
 {
     info.unit.assign(r.unit);
-    if (setDescription && r.description[0] != '\0')
+    if (setDescription && !r.description.empty())
         info.description.assign(r.description);
     info.exponent = exponentOf(r, code);
     info.factor = powerOfTen(info.exponent);

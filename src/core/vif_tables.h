@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace palvero {
 
@@ -22,8 +23,8 @@ struct VifInfo {
 struct VifRow {
     uint8_t first;
     uint8_t last;
-    const char* unit;
-    const char* description;
+    std::string_view unit;
+    std::string_view description;
     int exponent;
     int step;
 };

@@ -48,7 +48,7 @@ void expectNoOverlaps(const VifRow* rows, int count, const char* name)
 {
     for (int i = 0; i < count; ++i) {
         EXPECT_LE(rows[i].first, rows[i].last) << name << " row " << i;
-        EXPECT_STRNE(rows[i].unit, "") << name << " row " << i;
+        EXPECT_FALSE(rows[i].unit.empty()) << name << " row " << i;
         if (i > 0) {
             EXPECT_GT(rows[i].first, rows[i - 1].last) << name << " rows overlap at " << i;
         }
