@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -87,14 +88,35 @@ void BM_DecodeTenRecordTelegram(benchmark::State& state)
 }
 BENCHMARK(BM_DecodeTenRecordTelegram);
 
+// Each meter its own key, as the meters file gives them.
+struct MeterKeys : palvero::MeterKeySource {
+    palvero::MeterKeyLookup findMeterKey(const std::string& id) override
+    {
+        return {1, true, keyTextFor(id)};
+    }
+    static std::string keyTextFor(const std::string& id) { return "00010203" + id + "08090A0B0C0D0E0F"; }
+};
+
+std::string idText(uint32_t id)
+{
+    // The frame carries every byte in BCD, two decimal digits each.
+    std::string bcd;
+    for (int i = 3; i >= 0; --i) {
+        uint32_t byte = (id >> (8 * i)) & 0xFF;
+        char two[4];
+        std::snprintf(two, sizeof two, "%02u", byte);
+        bcd += two;
+    }
+    return bcd;
+}
+
 // Frames of `meters` different meters fed as receive events into a table that already
-// holds every one of them; arg 1 selects mode 5 encrypted telegrams.
+// holds every one of them; arg 1 selects mode 5 telegrams, each meter with its own key.
 void BM_ReceivePath(benchmark::State& state)
 {
     const int meters = static_cast<int>(state.range(0));
     const bool encrypted = state.range(1) != 0;
-    const std::string keyText = "000102030405060708090A0B0C0D0E0F";
-    const palvero::AesKey key = *palvero::parseKeyText(keyText);
+    auto keyOf = [](uint32_t id) { return *palvero::parseKeyText(MeterKeys::keyTextFor(idText(id))); };
 
     std::vector<uint8_t> records = {0x2F, 0x2F};
     auto ten = hex(kTenRecords);
@@ -105,25 +127,25 @@ void BM_ReceivePath(benchmark::State& state)
     std::vector<std::vector<uint8_t>> frames;
     const int distinct = std::min(meters, 4096);
     for (int i = 0; i < distinct; ++i) {
-        ReceiverFrame f = frameFor(idOf(i * (meters / distinct)), records, encrypted ? 0x40 : 0x00,
-                                   encrypted ? 0x05 : 0x00);
+        const uint32_t id = idOf(i * (meters / distinct));
+        ReceiverFrame f = frameFor(id, records, encrypted ? 0x40 : 0x00, encrypted ? 0x05 : 0x00);
         if (encrypted)
-            encryptPayload(f, key);
+            encryptPayload(f, keyOf(id));
         frames.push_back(f);
     }
 
     palvero::ReadingSettings s;
     s.AES128_5 = true;
-    s.UseMaster = encrypted;
-    s.MasterKey = keyText;
+    s.UseDBMeters = true;
     s.Count = 3;
     palvero::SystemFormats formats;
     palvero::MeterTable table(3);
-    palvero::Reception reception(table, s, formats, nullptr);
+    MeterKeys keys;
+    palvero::Reception reception(table, s, formats, &keys);
     for (int i = 0; i < meters; ++i) {
         ReceiverFrame f = frameFor(idOf(i), records, encrypted ? 0x40 : 0x00, encrypted ? 0x05 : 0x00);
         if (encrypted)
-            encryptPayload(f, key);
+            encryptPayload(f, keyOf(idOf(i)));
         reception.receive(f);
     }
     if (table.dataRowCount() != meters)

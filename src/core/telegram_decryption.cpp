@@ -57,7 +57,8 @@ std::string encryptionDescription(uint8_t configurationLow, uint8_t configuratio
 }
 
 AesCbc::AesCbc()
-    : m_decrypt(EVP_CIPHER_CTX_new())
+    : m_cipher(EVP_CIPHER_fetch(nullptr, "AES-128-ECB", nullptr))
+    , m_decrypt(EVP_CIPHER_CTX_new())
     , m_encrypt(EVP_CIPHER_CTX_new())
 {
 }
@@ -66,6 +67,7 @@ AesCbc::~AesCbc()
 {
     EVP_CIPHER_CTX_free(m_decrypt);
     EVP_CIPHER_CTX_free(m_encrypt);
+    EVP_CIPHER_free(m_cipher);
 }
 
 bool AesCbc::setKey(const AesKey& key)
@@ -73,15 +75,28 @@ bool AesCbc::setKey(const AesKey& key)
     if (m_keySet && key == m_key)
         return true;
     m_keySet = false;
-    if (!m_decrypt || !m_encrypt)
+    m_encryptKeySet = false;
+    if (!m_cipher || !m_decrypt || !m_encrypt)
         return false;
-    if (EVP_DecryptInit_ex(m_decrypt, EVP_aes_128_ecb(), nullptr, key.data(), nullptr) != 1
-        || EVP_EncryptInit_ex(m_encrypt, EVP_aes_128_ecb(), nullptr, key.data(), nullptr) != 1)
+    // The context keeps its cipher after the first use; a new key then only re-keys it.
+    const EVP_CIPHER* cipher = EVP_CIPHER_CTX_get0_cipher(m_decrypt) ? nullptr : m_cipher;
+    if (EVP_DecryptInit_ex(m_decrypt, cipher, nullptr, key.data(), nullptr) != 1)
         return false;
     EVP_CIPHER_CTX_set_padding(m_decrypt, 0);
-    EVP_CIPHER_CTX_set_padding(m_encrypt, 0);
     m_key = key;
     m_keySet = true;
+    return true;
+}
+
+bool AesCbc::setEncryptKey()
+{
+    if (m_encryptKeySet)
+        return true;
+    const EVP_CIPHER* cipher = EVP_CIPHER_CTX_get0_cipher(m_encrypt) ? nullptr : m_cipher;
+    if (EVP_EncryptInit_ex(m_encrypt, cipher, nullptr, m_key.data(), nullptr) != 1)
+        return false;
+    EVP_CIPHER_CTX_set_padding(m_encrypt, 0);
+    m_encryptKeySet = true;
     return true;
 }
 
@@ -109,6 +124,8 @@ bool AesCbc::decrypt(const AesKey& key, const AesBlock& iv, uint8_t* data, size_
     AesBlock stream{};
     if (n > full) {
         int streamLength = 0;
+        if (!setEncryptKey())
+            return false;
         if (EVP_EncryptUpdate(m_encrypt, stream.data(), &streamLength, chain.data(), 16) != 1 || streamLength != 16)
             return false;
     }

@@ -11,6 +11,7 @@
 #include <string>
 
 typedef struct evp_cipher_ctx_st EVP_CIPHER_CTX;
+typedef struct evp_cipher_st EVP_CIPHER;
 
 namespace palvero {
 
@@ -40,10 +41,13 @@ public:
 
 private:
     bool setKey(const AesKey& key);
+    bool setEncryptKey();
+    EVP_CIPHER* m_cipher = nullptr; // fetched once: an implicit fetch per key costs more than the block
     EVP_CIPHER_CTX* m_decrypt = nullptr;
     EVP_CIPHER_CTX* m_encrypt = nullptr;
     AesKey m_key{};
     bool m_keySet = false;
+    bool m_encryptKeySet = false; // only a final partial block needs the forward cipher
 };
 
 // Decrypts a telegram's payload in place before its records are decoded, with the

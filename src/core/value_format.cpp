@@ -263,23 +263,42 @@ int difDataLength(uint8_t difLowNibble)
     return lengths[difLowNibble & 0x0F];
 }
 
+namespace {
+
+char* appendNumber(char* p, int value)
+{
+    return std::to_chars(p, p + 12, value).ptr;
+}
+
+char* appendDate(char* p, uint8_t b0, uint8_t b1)
+{
+    p = appendNumber(p, b0 & 0x1F);
+    *p++ = '.';
+    p = appendNumber(p, b1 & 0x0F);
+    *p++ = '.';
+    return appendNumber(p, ((b0 & 0xE0) >> 5) + ((b1 & 0xF0) >> 1));
+}
+
+} // namespace
+
 std::string formatDate(uint8_t b0, uint8_t b1)
 {
-    const int day = b0 & 0x1F;
-    const int month = b1 & 0x0F;
-    const int year = ((b0 & 0xE0) >> 5) + ((b1 & 0xF0) >> 1);
-    return std::to_string(day) + "." + std::to_string(month) + "." + std::to_string(year);
+    char buf[48];
+    return std::string(buf, appendDate(buf, b0, b1));
 }
 
 std::string formatDateTime(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3)
 {
+    char buf[48];
+    char* p = appendNumber(buf, b1 & 0x1F);
+    *p++ = ':';
     const int minute = b0 & 0x3F;
-    const int hour = b1 & 0x1F;
-    std::string out = std::to_string(hour) + ":";
     if (minute <= 9)
-        out += '0';
-    out += std::to_string(minute);
-    return out + ", " + formatDate(b2, b3);
+        *p++ = '0';
+    p = appendNumber(p, minute);
+    *p++ = ',';
+    *p++ = ' ';
+    return std::string(buf, appendDate(p, b2, b3));
 }
 
 FieldExtent decodeDataField(std::string& text, const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif,

@@ -67,6 +67,24 @@ TEST(AesCbc, ThirtySevenBytesDecryptLikeTheIndependentComputation)
     }
 }
 
+TEST(AesCbc, OneCipherServesChangingKeys)
+{
+    // The reader re-keys one context per meter; a stale key schedule for either
+    // direction would garble the next meter.
+    const AesKey a = *parseKeyText(kKeyText);
+    const AesKey b = *parseKeyText("F0E0D0C0B0A090807060504030201000");
+    const AesBlock iv = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    AesCbc aes;
+    for (const AesKey* key : {&a, &b, &b, &a, &b}) {
+        for (size_t n : {21u, 32u}) {
+            const auto plain = samplePlain(n);
+            auto data = encryptLikeAMeter(*key, iv, plain);
+            ASSERT_TRUE(aes.decrypt(*key, iv, data.data(), data.size()));
+            EXPECT_EQ(data, plain) << n;
+        }
+    }
+}
+
 TEST(AesCbc, KnownAnswerFromFips197)
 {
     // FIPS-197 C.1: one block in CBC with a zero IV is the plain AES block.
