@@ -32,7 +32,6 @@ public:
     void reset();
 
     size_t pendingBytes() const { return m_buffer.size(); }
-    const std::vector<uint8_t>& buffer() const { return m_buffer; }
 
 private:
     MeterTable& m_table;

@@ -22,7 +22,6 @@ public:
     void receive(const std::vector<uint8_t>& data) { m_assembler.receive(data); }
 
     FrameAssembler& assembler() { return m_assembler; }
-    TelegramProcessor& processor() { return m_processor; }
 
 private:
     TelegramProcessor m_processor;

@@ -117,17 +117,17 @@ void TelegramProcessor::process(ReceiverFrame& f)
     }
 
     try {
-        updateRow(row, meterId, f, status);
+        updateRow(row, meterId, f, t, status);
     } catch (const std::exception& e) {
         m_table.lastReadRow = 0;
         m_table.addReaderLogLine(m_formats.dateText(m_formats.now()) + ": " + e.what());
     }
 }
 
-void TelegramProcessor::updateRow(int row, const std::string& meterId, const ReceiverFrame& f, uint8_t status)
+void TelegramProcessor::updateRow(int row, const std::string& meterId, const ReceiverFrame& f,
+                                  const TransportLayout& layout, uint8_t status)
 {
     MeterTable& t = m_table;
-    const TransportLayout layout = transportLayout(f);
 
     char number[16];
     auto end = std::to_chars(number, number + sizeof number, cellNumber(t.cell(row - 1, col::No)) + 1).ptr;

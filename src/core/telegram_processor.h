@@ -7,6 +7,7 @@
 #include "receiver_frame.h"
 #include "record_parser.h"
 #include "telegram_decryption.h"
+#include "transport_layer.h"
 
 #include <string>
 
@@ -29,7 +30,8 @@ public:
     const DecodedRecords& decodedRecords() const { return m_records; }
 
 private:
-    void updateRow(int row, const std::string& meterId, const ReceiverFrame& f, uint8_t status);
+    void updateRow(int row, const std::string& meterId, const ReceiverFrame& f, const TransportLayout& layout,
+                   uint8_t status);
 
     MeterTable& m_table;
     const ReadingSettings& m_settings;

@@ -61,13 +61,6 @@ void TextGrid::removeRow(int row)
         m_rows.erase(m_rows.begin() + row);
 }
 
-void TextGrid::insertRow(int row, std::vector<std::string> cells)
-{
-    row = std::clamp(row, 0, rowCount());
-    cells.resize(static_cast<size_t>(m_columns));
-    m_rows.insert(m_rows.begin() + row, std::move(cells));
-}
-
 void TextGrid::clearRow(int row)
 {
     if (row >= 0 && row < rowCount())

@@ -29,7 +29,6 @@ public:
     void setColumnCount(int columns);
     void appendRow();
     void removeRow(int row);
-    void insertRow(int row, std::vector<std::string> cells);
     void clearRow(int row);
 
 private:

@@ -202,14 +202,6 @@ void renderDecimalTo(std::string& out, bool negative, std::string_view digitText
     }
 }
 
-std::string renderDecimal(bool negative, std::string digits, int exponent, int precision, int decimals,
-                          char separator)
-{
-    std::string out;
-    renderDecimalTo(out, negative, digits, exponent, precision, decimals, separator);
-    return out;
-}
-
 void renderScaledTo(std::string& out, int64_t value, int exponent, int precision, char separator, int decimals)
 {
     const bool negative = value < 0;

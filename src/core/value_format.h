@@ -14,8 +14,6 @@ namespace palvero {
 // `decimals` digits after `separator` and no thousands separator. When the integer part
 // has more digits than `precision`, the exponent form "1.2345679E+15" is written instead.
 // Rounding is decimal and exact, halves away from zero.
-std::string renderDecimal(bool negative, std::string digits, int exponent, int precision, int decimals,
-                          char separator);
 void renderDecimalTo(std::string& out, bool negative, std::string_view digits, int exponent, int precision,
                      int decimals, char separator);
 // The same for an integer value scaled by 10^exponent.
