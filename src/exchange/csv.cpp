@@ -1,5 +1,10 @@
 #include "csv.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
 namespace palvero {
 
 std::string csvLine(const std::vector<std::string>& cells, const std::string& separator)
@@ -19,6 +24,54 @@ std::string gridCsvText(const TextGrid& grid, const std::string& separator, int 
     for (int r = firstRow; r < grid.rowCount(); ++r)
         text += csvLine(grid.row(r), separator);
     return text;
+}
+
+CsvFields splitCsvLine(std::string_view line, const std::string& separator, int maxSeparators)
+{
+    CsvFields out;
+    if (separator.size() != 1)
+        return out;
+    const char sep = separator[0];
+    int separators = 0;
+    size_t start = 0;
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] != sep)
+            continue;
+        if (++separators >= maxSeparators) {
+            out.tooMany = true;
+            return out;
+        }
+        out.fields.emplace_back(line.substr(start, i - start));
+        start = i + 1;
+    }
+    return out;
+}
+
+bool readTextLines(const std::filesystem::path& file, std::vector<std::string>& lines, std::string& error)
+{
+    lines.clear();
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        error = "Cannot open " + file.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        error = "Cannot read " + file.string();
+        return false;
+    }
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n')
+            continue;
+        lines.emplace_back(text, start, i - start);
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < text.size())
+        lines.emplace_back(text, start);
+    return true;
 }
 
 } // namespace palvero
