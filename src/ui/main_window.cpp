@@ -1,15 +1,20 @@
 #include "main_window.h"
 
+#include "about_window.h"
+#include "enter_key_window.h"
+#include "full_decode_window.h"
 #include "grid_delegate.h"
 #include "meter_table_model.h"
 #include "meter_tree.h"
 #include "reader_log.h"
 #include "settings_file.h"
+#include "signal_chart.h"
 #include "table_ops.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -210,6 +215,7 @@ void TForm1::buildMenus()
     addCommand(tools, "Saved Meters", "SavedMeters1", false);
     addCommand(tools, "View signal strenght", "Viewsignalstrenght1", false);
     addCommand(tools, "Enter AES-128 key", "EnterAES128key1", false);
+    addCommand(tools, "Decode telegram...", "Decodetelegram1", false)->setShortcut(QKeySequence("Ctrl+D"));
 
     QMenu* help = menuBar()->addMenu("Help");
     help->setObjectName("Help1");
@@ -227,7 +233,8 @@ void TForm1::buildMenus()
             &TForm1::clearTablePopup);
     addCommand(PopupMenu1, "Save measurements in database", "Savemeasurementsindatabase1", false);
     addCommand(PopupMenu1, "Save/update meter in database", "Saveupdatemeterindatabase1", false);
-    addCommand(PopupMenu1, "Copy Full telegram", "CopyFulltelegram1", false);
+    connect(addCommand(PopupMenu1, "Copy Full telegram", "CopyFulltelegram1", true), &QAction::triggered, this,
+            &TForm1::copyFullTelegram);
     connect(addCommand(PopupMenu1, "Remove selected row", "Removeselectedrow1", true), &QAction::triggered, this,
             &TForm1::removeSelectedRow);
     addCommand(PopupMenu1, "Enter AES-128 key", "EnterAES128key2", false);
@@ -349,6 +356,48 @@ void TForm1::applyAppearance()
     Grid_values->verticalHeader()->setMinimumSectionSize(1);
     Grid_values->verticalHeader()->setDefaultSectionSize(a.rowHeight());
     applyColumnWidths();
+}
+
+void TForm1::copyFullTelegram()
+{
+    const int row = m_table.selectedRow;
+    if (row >= 1 && row < m_table.rowCount())
+        QGuiApplication::clipboard()->setText(QString::fromStdString(m_table.cell(row, col::FullTelegram)));
+}
+
+void TForm1::attachAboutWindow(TForm4* about)
+{
+    QAction* a = findChild<QAction*>("About1");
+    connect(a, &QAction::triggered, about, &TForm4::showWindow);
+    a->setEnabled(true);
+}
+
+void TForm1::attachKeyWindow(TEnterAES* keyDialog)
+{
+    // The main menu's command keeps "Use this Key for all " as it was; the pop-up's clears it.
+    QAction* menu = findChild<QAction*>("EnterAES128key1");
+    connect(menu, &QAction::triggered, keyDialog, [this, keyDialog] { keyDialog->openFor(m_table.selectedRow, false); });
+    menu->setEnabled(true);
+    QAction* popup = findChild<QAction*>("EnterAES128key2");
+    connect(popup, &QAction::triggered, keyDialog, [this, keyDialog] { keyDialog->openFor(m_table.selectedRow, true); });
+    popup->setEnabled(true);
+}
+
+void TForm1::attachFullDecodeWindow(TFullDecode* fullDecode)
+{
+    QAction* row = findChild<QAction*>("Fulldecode1");
+    connect(row, &QAction::triggered, fullDecode, [this, fullDecode] { fullDecode->decodeRow(m_table.selectedRow); });
+    row->setEnabled(true);
+    QAction* text = findChild<QAction*>("Decodetelegram1");
+    connect(text, &QAction::triggered, fullDecode, &TFullDecode::askTelegram);
+    text->setEnabled(true);
+}
+
+void TForm1::attachSignalChart(TForm5* chart)
+{
+    QAction* a = findChild<QAction*>("Viewsignalstrenght1");
+    connect(a, &QAction::triggered, chart, &TForm5::showWindow);
+    a->setEnabled(true);
 }
 
 void TForm1::rowUpdated(int row)

@@ -1,13 +1,17 @@
 #pragma once
 
+#include "about_window.h"
+#include "enter_key_window.h"
 #include "error_log.h"
 #include "formats.h"
+#include "full_decode_window.h"
 #include "main_window.h"
 #include "meters_file.h"
 #include "program_paths.h"
 #include "qt_operator.h"
 #include "qt_serial_port.h"
 #include "settings.h"
+#include "signal_chart.h"
 #include "thread_sleeper.h"
 
 #include <memory>
@@ -26,6 +30,8 @@ public:
     TForm1& mainWindow() { return *m_main; }
     Settings& settings() { return m_settings; }
     const ProgramPaths& paths() const { return m_paths; }
+    TFullDecode& fullDecode() { return *m_fullDecode; }
+    TForm5& signalChart() { return *m_signalChart; }
 
 private:
     ProgramPaths m_paths;
@@ -37,6 +43,10 @@ private:
     QtSerialPort m_port;
     ThreadSleeper m_sleeper;
     std::unique_ptr<TForm1> m_main;
+    std::unique_ptr<TForm4> m_about;
+    std::unique_ptr<TEnterAES> m_keyDialog;
+    std::unique_ptr<TFullDecode> m_fullDecode;
+    std::unique_ptr<TForm5> m_signalChart;
 };
 
 } // namespace palvero

@@ -978,11 +978,12 @@ void MainWindowTest::namedControls_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<bool>("enabled");
 
-    // Commands whose windows the program does not have yet.
+    // Commands whose windows the program does not have yet, or has not attached to this
+    // window alone.
     for (const char* name : {"Settings1", "Templates1", "Reports1", "SavedMeters1", "Viewsignalstrenght1",
                              "EnterAES128key1", "EnterAES128key2", "About1", "ImportfromCSV1", "Exportdata1",
                              "Saveindatabase1", "Savemeasurementsindatabase1", "Saveupdatemeterindatabase1",
-                             "CopyFulltelegram1", "Fulldecode1"})
+                             "Fulldecode1", "Decodetelegram1"})
         QTest::newRow(name) << name << "" << false;
     QTest::newRow("Butt_exportTable") << "Butt_exportTable" << "Export" << false;
 
@@ -1005,6 +1006,7 @@ void MainWindowTest::namedControls_data()
     QTest::newRow("Cleartable1") << "Cleartable1" << "Clear table" << true;
     QTest::newRow("Removeselectedrow1") << "Removeselectedrow1" << "Remove selected row" << true;
     QTest::newRow("ClearAES128keys1") << "ClearAES128keys1" << "Clear AES-128 keys" << true;
+    QTest::newRow("CopyFulltelegram1") << "CopyFulltelegram1" << "Copy Full telegram" << true;
 }
 
 void MainWindowTest::namedControls()
