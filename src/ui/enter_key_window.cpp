@@ -121,7 +121,6 @@ void TEnterAES::storeKey(int row, const std::string& key)
 {
     m_context.table.setCell(row, col::EncryptionKey, key);
     m_context.tree.updateKeyNode(row, m_context.errorLog);
-    m_context.table.notifyRowsChanged(row, row);
 }
 
 void TEnterAES::applyKey()
@@ -132,12 +131,15 @@ void TEnterAES::applyKey()
         for (int r = 1; r < t.rowCount(); ++r)
             if (!t.cell(r, col::MeterId).empty())
                 storeKey(r, key);
+        t.notifyRowsChanged(1, t.rowCount() - 1);
     } else {
         int row = m_row;
         if (row >= t.rowCount() || (row > 0 && t.cell(row, col::MeterId) != m_meterId))
             row = m_meterId.empty() ? 0 : t.findMeterRow(m_meterId);
-        if (row > 0)
+        if (row > 0) {
             storeKey(row, key);
+            t.notifyRowsChanged(row, row);
+        }
     }
     hide();
 }
