@@ -39,10 +39,11 @@ TelegramText readTelegramText(std::string_view text, const ReadingSettings& sett
             continue;
         const int value = hexDigitValue(c);
         if (value < 0) {
-            const bool printable = std::isprint(static_cast<unsigned char>(c)) != 0;
+            const auto code = static_cast<unsigned char>(c);
+            const std::string shown = code >= 0x20 && code < 0x7F ? "\"" + std::string(1, c) + "\""
+                                                                  : "The character 0x" + hexByte(code);
             return failure(TelegramTextError::NotHex,
-                           (printable ? "\"" + std::string(1, c) + "\"" : std::string("A control character"))
-                               + " at position " + std::to_string(i + 1) + " is not a hexadecimal digit.");
+                           shown + " at position " + std::to_string(i + 1) + " is not a hexadecimal digit.");
         }
         ++digits;
         if (high < 0) {

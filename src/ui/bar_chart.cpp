@@ -1,5 +1,7 @@
 #include "bar_chart.h"
 
+#include "cell_text.h"
+
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -292,7 +294,7 @@ void BarChart::paintEvent(QPaintEvent*)
             p.setPen(kHighlightColour);
             p.setFont(bold);
         }
-        drawTurned(x, plot.top() - kGap, QString::fromStdString(it->label), true);
+        drawTurned(x, plot.top() - kGap, cellText(it->label), true);
         if (marked) {
             p.setPen(palette().color(QPalette::WindowText));
             p.setFont(font());
@@ -362,7 +364,7 @@ bool BarChart::event(QEvent* event)
         if (i >= 0) {
             const ChartBar& b = m_bars[static_cast<size_t>(i)];
             QToolTip::showText(help->globalPos(), QString("%1\n%2 dBm, row %3")
-                                                      .arg(QString::fromStdString(b.label))
+                                                      .arg(cellText(b.label))
                                                       .arg(b.y)
                                                       .arg(b.x),
                                this);

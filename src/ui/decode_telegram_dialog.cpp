@@ -1,5 +1,6 @@
 #include "decode_telegram_dialog.h"
 
+#include "cell_text.h"
 #include "window_placement.h"
 
 #include <QFontDatabase>
@@ -62,7 +63,7 @@ void DecodeTelegramDialog::showWindow()
 
 void DecodeTelegramDialog::decode()
 {
-    if (m_decoder(Memo_telegram->toPlainText().toStdString()))
+    if (m_decoder(cellBytes(Memo_telegram->toPlainText())))
         hide();
 }
 

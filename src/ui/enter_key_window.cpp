@@ -1,5 +1,6 @@
 #include "enter_key_window.h"
 
+#include "cell_text.h"
 #include "meter_tree.h"
 #include "window_placement.h"
 
@@ -100,7 +101,7 @@ bool TEnterAES::openFor(int row, bool clearAllMeters)
     const MeterTable& t = m_context.table;
     m_row = row >= 1 && row < t.rowCount() ? row : 0;
     m_meterId = m_row > 0 ? t.cell(m_row, col::MeterId) : std::string();
-    Label_aesKey->setText(kLabelText + QString::fromStdString(m_meterId));
+    Label_aesKey->setText(kLabelText + cellText(m_meterId));
     if (clearAllMeters)
         Check_allAES->setChecked(false);
     showCentredOver(this, m_centreOver);
@@ -111,7 +112,7 @@ bool TEnterAES::openFor(int row, bool clearAllMeters)
 
 std::string TEnterAES::keyToStore() const
 {
-    std::string key = Edit_enterKey->text().toStdString();
+    std::string key = cellBytes(Edit_enterKey->text());
     if (key.size() != kKeyDigits && m_context.settings.AutoFillKey)
         key.resize(kKeyDigits, '0');
     return key;

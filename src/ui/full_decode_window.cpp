@@ -1,5 +1,6 @@
 #include "full_decode_window.h"
 
+#include "cell_text.h"
 #include "decode_telegram_dialog.h"
 #include "full_decode.h"
 #include "telegram_processor.h"
@@ -140,7 +141,7 @@ void TFullDecode::append(const std::vector<std::string>& lines)
 {
     QStringList text;
     for (const std::string& line : lines)
-        text << QString::fromStdString(line);
+        text << cellText(line);
     QTextCursor cursor(Memo_decode->document());
     cursor.movePosition(QTextCursor::End);
     if (!Memo_decode->document()->isEmpty())
@@ -155,7 +156,7 @@ std::vector<std::string> TFullDecode::lines() const
     if (Memo_decode->document()->isEmpty())
         return out;
     for (const QString& line : Memo_decode->toPlainText().split('\n'))
-        out.push_back(line.toStdString());
+        out.push_back(cellBytes(line));
     return out;
 }
 

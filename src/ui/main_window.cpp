@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "about_window.h"
+#include "cell_text.h"
 #include "enter_key_window.h"
 #include "full_decode_window.h"
 #include "grid_delegate.h"
@@ -245,6 +246,11 @@ void TForm1::buildMenus()
 
 void TForm1::readingStateChanged(const ReadingControl::State&)
 {
+    // A log file that cannot be written is reported once per reading, not per telegram.
+    if (m_reading.reading())
+        m_context.errorLog.beginReading([this](const std::string& line) { m_table.addReaderLogLine(line); });
+    else
+        m_context.errorLog.endReading();
     Butt_read->setText(QString::fromStdString(m_reading.buttonCaption()));
     Button1->setEnabled(!m_reading.reading());
     if (m_reading.reading() && !Timer_elapsedTime->isActive())
@@ -266,7 +272,7 @@ void TForm1::searchMeter(const QString& text, bool exact)
 {
     if (text.isEmpty() || m_table.dataRowCount() < 2)
         return;
-    const std::string needle = text.toStdString();
+    const std::string needle = cellBytes(text);
     int found = 0;
     for (int r = 1; r < m_table.rowCount(); ++r) {
         const std::string& id = m_table.cell(r, col::MeterId);
@@ -282,12 +288,22 @@ void TForm1::clearTableButton()
     m_table.clearData();
     m_table.clearFlag(RowFlag::LowBattery);
     m_table.clearFlag(RowFlag::Decrypted);
+    tableCleared();
 }
 
 void TForm1::clearTablePopup()
 {
     m_table.clearData();
     m_tree->clear();
+    tableCleared();
+}
+
+void TForm1::tableCleared()
+{
+    // The tree's colours and the counts describe the rows that were just emptied.
+    m_table.recountMediumCounters();
+    m_reading.refreshCounts();
+    Tree_meters->viewport()->update();
 }
 
 void TForm1::clearKeys()
@@ -301,7 +317,7 @@ void TForm1::removeSelectedRow()
 {
     const std::string id = RemoveTableRow(m_table, m_table.selectedRow);
     if (!id.empty())
-        m_tree->removeMeter(QString::fromStdString(id));
+        m_tree->removeMeter(cellText(id));
     m_model->refreshMarkedRows();
 }
 
@@ -341,7 +357,7 @@ void TForm1::applyColumnWidths()
     const int charWidth = fm.horizontalAdvance(QLatin1Char('0'));
     for (int c = 0; c < m_table.columnCount(); ++c) {
         const int chars = c < col::Fixed ? kColumnChars[c] : 18;
-        const int title = fm.horizontalAdvance(QString::fromStdString(m_table.cell(0, c))) + 12;
+        const int title = fm.horizontalAdvance(cellText(m_table.cell(0, c))) + 12;
         Grid_values->setColumnWidth(c, std::max(chars * charWidth + 8, title));
     }
 }
@@ -355,6 +371,11 @@ void TForm1::applyAppearance()
     Grid_values->setFont(f);
     Grid_values->verticalHeader()->setMinimumSectionSize(1);
     Grid_values->verticalHeader()->setDefaultSectionSize(a.rowHeight());
+    // The title row is row 0 of the table: same font, same height.
+    QHeaderView* titles = Grid_values->horizontalHeader();
+    titles->setFont(f);
+    titles->setMinimumHeight(a.rowHeight());
+    titles->setMaximumHeight(a.rowHeight());
     applyColumnWidths();
 }
 
@@ -362,7 +383,7 @@ void TForm1::copyFullTelegram()
 {
     const int row = m_table.selectedRow;
     if (row >= 1 && row < m_table.rowCount())
-        QGuiApplication::clipboard()->setText(QString::fromStdString(m_table.cell(row, col::FullTelegram)));
+        QGuiApplication::clipboard()->setText(cellText(m_table.cell(row, col::FullTelegram)));
 }
 
 void TForm1::attachAboutWindow(TForm4* about)

@@ -1,5 +1,6 @@
 #include "signal_chart.h"
 
+#include "cell_text.h"
 #include "window_placement.h"
 
 #include <QHBoxLayout>
@@ -209,7 +210,7 @@ void TForm5::hideEvent(QHideEvent* event)
 
 void TForm5::highlightMeter(const QString& id)
 {
-    const int bar = Chart_signal->setHighlight(id.toStdString());
+    const int bar = Chart_signal->setHighlight(cellBytes(id));
     if (bar >= 0)
         Chart_signal->centreOn(Chart_signal->bars()[static_cast<size_t>(bar)].x);
 }
