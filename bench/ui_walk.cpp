@@ -4,7 +4,7 @@
 //
 //   ui_walk --sim PATH --capture FILE [--rate N] [--count N] [--vary-id N] [--prefill N]
 //           [--seconds S] [--count-columns N] [--screenshot FILE] [--chart]
-//           [--chart-screenshot FILE] [--decode HEX --decode-screenshot FILE]
+//           [--chart-screenshot FILE [--chart-highlight ID]] [--decode HEX,... --decode-screenshot FILE]
 //
 // --chart keeps the signal strength chart open during the walk, so that a run with it and
 // one without show what the chart costs the reading.
@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QProcess>
 #include <QPushButton>
@@ -67,7 +68,7 @@ int main(int argc, char** argv)
     if (sim.isEmpty() || capture.isEmpty()) {
         std::fprintf(stderr, "usage: ui_walk --sim PATH --capture FILE [--rate N] [--count N] [--vary-id N] "
                              "[--prefill N] [--seconds S] [--count-columns N] [--screenshot FILE] [--chart] "
-                             "[--chart-screenshot FILE] [--decode HEX --decode-screenshot FILE]\n");
+                             "[--chart-screenshot FILE [--chart-highlight ID]] [--decode HEX,... --decode-screenshot FILE]\n");
         return 2;
     }
     const int prefill = option(args, "--prefill", "0").toInt();
@@ -153,16 +154,19 @@ int main(int argc, char** argv)
         window.grab().save(shot);
     const QString chartShot = option(args, "--chart-screenshot");
     if (!chartShot.isEmpty()) {
-        program.signalChart().showWindow();
-        program.signalChart().updateChart();
-        program.signalChart().grab().save(chartShot);
+        palvero::TForm5& signal = program.signalChart();
+        signal.showWindow();
+        signal.Edit_searchMeter->setText(option(args, "--chart-highlight"));
+        signal.updateChart();
+        signal.grab().save(chartShot);
     }
-    const QString decode = option(args, "--decode");
-    if (!decode.isEmpty() && program.fullDecode().decodeText(decode.toStdString())) {
-        const QString decodeShot = option(args, "--decode-screenshot");
-        if (!decodeShot.isEmpty())
-            program.fullDecode().grab().save(decodeShot);
-    }
+    // Telegrams to decode, separated by commas; bad text would stop here at its message box.
+    bool decoded = false;
+    for (const QString& telegram : option(args, "--decode").split(',', Qt::SkipEmptyParts))
+        decoded = program.fullDecode().decodeText(telegram.toStdString()) || decoded;
+    const QString decodeShot = option(args, "--decode-screenshot");
+    if (decoded && !decodeShot.isEmpty())
+        program.fullDecode().grab().save(decodeShot);
 
     if (window.reading().reading())
         window.Butt_read->click();
