@@ -21,13 +21,12 @@ std::vector<std::string> fullDecodeOfFrame(ReceiverFrame frame, const ReadingSet
     scratch.setCell(1, col::EncryptionKey, rowKey);
     scratch.fullDecodeMode = true;
     TelegramProcessor processor(scratch, asked, formats, keys);
-    std::vector<std::string> lines;
     try {
         processor.process(frame);
     } catch (const std::exception& e) {
         scratch.addReaderLogLine(e.what());
     }
-    lines = std::move(scratch.fullDecodeListing);
+    std::vector<std::string> lines = std::move(scratch.fullDecodeListing);
     for (auto& line : scratch.readerLog)
         lines.push_back(std::move(line));
     return lines;

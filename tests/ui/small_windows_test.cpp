@@ -173,6 +173,7 @@ private slots:
     void popupClearsTheAllMetersBoxMenuKeepsIt();
     void masterKeyKeepsTheDialogClosed();
     void keyDialogKeyboard();
+    void keyTakesEffectWithTheNextTelegram_data();
     void keyTakesEffectWithTheNextTelegram();
 
     void fullDecodeOfTheSelectedRow();
@@ -635,13 +636,23 @@ void SmallWindowsTest::keyDialogKeyboard()
     QCOMPARE(h.table().cell(1, col::EncryptionKey), padded);
 }
 
+void SmallWindowsTest::keyTakesEffectWithTheNextTelegram_data()
+{
+    QTest::addColumn<bool>("readOnce");
+    QTest::newRow("every telegram read") << false;
+    // The undecrypted telegram gave no reading, so the meter is not read yet.
+    QTest::newRow("Read meters only ONCE") << true;
+}
+
 void SmallWindowsTest::keyTakesEffectWithTheNextTelegram()
 {
+    QFETCH(bool, readOnce);
     const auto meter = realTelegram("aventieswm");
     QVERIFY(!meter.key.empty());
     const auto frame = palvero::test::receiverFrame(palvero::test::fromHex(meter.telegramHex));
     Harness h;
     h.settings.AES128_5 = true;
+    h.settings.ReadOnce = readOnce;
     h.feed(frame);
     QCOMPARE(q(h.table().cell(1, col::MeterId)), q(meter.meterId));
     QVERIFY(!h.table().flag(RowFlag::Decrypted, 1));
