@@ -8,6 +8,7 @@
 #include "qt_operator.h"
 #include "qt_serial_port.h"
 #include "settings.h"
+#include "settings_window.h"
 #include "thread_sleeper.h"
 
 #include <memory>
@@ -25,9 +26,12 @@ public:
     void show();
     TForm1& mainWindow() { return *m_main; }
     Settings& settings() { return m_settings; }
+    TSettings& settingsWindow() { return *m_settingsWindow; }
     const ProgramPaths& paths() const { return m_paths; }
 
 private:
+    void connectSettingsWindow();
+
     ProgramPaths m_paths;
     Settings m_settings;
     SystemFormats m_formats;
@@ -37,6 +41,8 @@ private:
     QtSerialPort m_port;
     ThreadSleeper m_sleeper;
     std::unique_ptr<TForm1> m_main;
+    QtSerialPort m_commandPort; // the v2 receiver's commands
+    std::unique_ptr<TSettings> m_settingsWindow;
 };
 
 } // namespace palvero
