@@ -549,7 +549,7 @@ QWidget* TSettings::buildAdditionalPage()
     titles->addWidget(new QLabel("to show:", page), 1, 0);
     UD_addValues = new QSpinBox(page);
     UD_addValues->setObjectName("UD_addValues");
-    UD_addValues->setRange(0, kMaxAdditionalValues);
+    UD_addValues->setRange(0, kMaxCount);
     EditAddValues = UD_addValues->findChild<QLineEdit*>();
     EditAddValues->setObjectName("EditAddValues");
     EditAddValues->setReadOnly(true);
@@ -749,8 +749,8 @@ void TSettings::showEvent(QShowEvent* event)
         if (QScreen* screen = QGuiApplication::primaryScreen())
             move(screen->availableGeometry().center() - rect().center());
     }
-    refreshPortList();
     reload();
+    refreshPortList();
 }
 
 void TSettings::focusWindowChanged(QWindow* now)

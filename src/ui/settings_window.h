@@ -80,7 +80,10 @@ public:
     static const QColor kLampSuccess;
     static const QColor kLampFailure;
 
-    // Limits of the up-downs.
+    // Limits of the up-downs and fields.
+    static constexpr int kMinFontSize = 6;
+    static constexpr int kMaxFontSize = 36;
+    static constexpr int kMaxCount = 16;
     static constexpr int kMaxRetries = 9;
     static constexpr int kTitleFields = 9;
     static constexpr int kMasterKeyLength = 32;
