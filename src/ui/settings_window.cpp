@@ -53,7 +53,7 @@ QString q(const std::string& s)
     return QString::fromStdString(s);
 }
 
-std::string s(const QString& text)
+std::string toStd(const QString& text)
 {
     return text.toStdString();
 }
@@ -190,7 +190,7 @@ QComboBox* TSettings::textCombo(const char* name, const QStringList& items, std:
     combo->addItems(items);
     if (field) {
         connect(combo, &QComboBox::currentTextChanged, this,
-                [this, field](const QString& text) { m_context.settings.*field = s(text); });
+                [this, field](const QString& text) { m_context.settings.*field = toStd(text); });
         m_showers.push_back([this, combo, field] { showComboText(combo, q(m_context.settings.*field)); });
     }
     return combo;
@@ -202,7 +202,7 @@ QLineEdit* TSettings::textEdit(const char* name, int maxLength, std::string Sett
     edit->setObjectName(name);
     edit->setMaxLength(maxLength);
     connect(edit, &QLineEdit::textChanged, this,
-            [this, field](const QString& text) { m_context.settings.*field = s(text); });
+            [this, field](const QString& text) { m_context.settings.*field = toStd(text); });
     m_showers.push_back([this, edit, field] { edit->setText(q(m_context.settings.*field)); });
     return edit;
 }
@@ -639,14 +639,14 @@ void TSettings::wireCommands()
     m_v2.onErrorLabel = [this](bool shown) { Label_S2error->setVisible(shown); };
     m_v2.onReply = [this](const std::string& reply) { addReply(reply); };
     m_v2.onPortChanged = [this](bool) { updatePortControls(); };
-    connect(BitBtn3, &QPushButton::clicked, this, [this] { m_v2.sendMode(s(Combo_S2mode->currentText())); });
+    connect(BitBtn3, &QPushButton::clicked, this, [this] { m_v2.sendMode(toStd(Combo_S2mode->currentText())); });
     connect(Butt_S2decryption, &QPushButton::clicked, this,
             [this] { m_v2.sendDecryption(Check_S2decryption->isChecked()); });
     connect(BitBtn10, &QPushButton::clicked, this, [this] { m_v2.sendRssi(Check_S2rssi->isChecked()); });
-    connect(BitBtn9, &QPushButton::clicked, this, [this] { m_v2.sendMasterKey(s(Edit_S2masterkey->text())); });
+    connect(BitBtn9, &QPushButton::clicked, this, [this] { m_v2.sendMasterKey(toStd(Edit_S2masterkey->text())); });
     connect(BitBtn12, &QPushButton::clicked, this, [this] { m_v2.sendGetMain(); });
     connect(BitBtn13, &QPushButton::clicked, Memo_S2, &QPlainTextEdit::clear);
-    connect(Button4, &QPushButton::clicked, this, [this] { m_v2.sendFree(s(Edit_freeCommand->text())); });
+    connect(Button4, &QPushButton::clicked, this, [this] { m_v2.sendFree(toStd(Edit_freeCommand->text())); });
     connect(Butt_open_port, &QPushButton::clicked, this, [this] { m_v2.acquire(); });
 
     m_context.reading.onPortStateChanged = [this](const ReadingControl::State&) { updatePortControls(); };
@@ -787,8 +787,8 @@ void TSettings::refreshPortList()
     }
     if (!current.isEmpty() && Combo_com_name->findText(current, Qt::MatchExactly) < 0) {
         Combo_com_name->addItem(current);
-        const QString device = q(deviceForPortName(s(current)));
-        const bool present = m_context.commandPort.exists(s(device));
+        const QString device = q(deviceForPortName(toStd(current)));
+        const bool present = m_context.commandPort.exists(toStd(device));
         Combo_com_name->setItemData(Combo_com_name->count() - 1, present ? device : device + " (not present)",
                                     Qt::ToolTipRole);
     }
@@ -801,7 +801,7 @@ void TSettings::refreshPortList()
 
 void TSettings::pressV1Set(V1Parameter parameter, const QString& choice)
 {
-    m_v1.pressSet(parameter, V1Commands::valueFor(parameter, s(choice)));
+    m_v1.pressSet(parameter, V1Commands::valueFor(parameter, toStd(choice)));
 }
 
 void TSettings::setLamp(V1Commands::Lamp lamp)
