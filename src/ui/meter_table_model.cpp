@@ -38,8 +38,11 @@ QVariant MeterTableModel::data(const QModelIndex& index, int role) const
         return {};
     const int row = tableRow(index);
     switch (role) {
-    case Qt::DisplayRole:
-        return QString::fromStdString(m_table.cell(row, index.column()));
+    case Qt::DisplayRole: {
+        // Cells are single-byte text.
+        const std::string& text = m_table.cell(row, index.column());
+        return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    }
     case Qt::BackgroundRole: {
         const RowBrush b = rowBrush(m_table, m_settings, row);
         if (b.kind == RowBrush::Highlight)
