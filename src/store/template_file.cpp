@@ -48,7 +48,7 @@ TemplateFile::TemplateFile(std::filesystem::path templateFolder)
 bool TemplateFile::exists() const
 {
     std::error_code ec;
-    return std::filesystem::is_regular_file(m_file.path(), ec);
+    return std::filesystem::exists(m_file.path(), ec);
 }
 
 FileOutcome TemplateFile::ReadAll(std::vector<TemplateRecord>& records) const

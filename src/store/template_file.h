@@ -53,6 +53,7 @@ public:
     explicit TemplateFile(std::filesystem::path templateFolder);
 
     const std::filesystem::path& path() const { return m_file.path(); }
+    // Whether anything is there; what cannot be read as a store shows in the operations.
     bool exists() const;
 
     // Every template in file order.
