@@ -13,18 +13,27 @@ namespace palvero {
 
 namespace {
 
-// Writes the rows of the table in `order` back into it, numbered from 1.
+// Writes the rows of the table in `order` back into it, numbered from 1. Each row takes its
+// flags and its last-read mark along: they describe the meter, not the position.
 void writeBack(MeterTable& table, const std::vector<int>& order)
 {
     TextGrid grid(1 + static_cast<int>(order.size()), table.columnCount());
+    std::vector<uint8_t> flags;
+    int lastRead = 0;
     int r = 1;
     for (int from : order) {
         for (int c = 0; c < table.columnCount(); ++c)
             grid.setCell(r, c, table.cell(from, c));
         grid.setCell(r, col::No, std::to_string(r));
+        flags.push_back(table.rowFlags(from));
+        if (from == table.lastReadRow)
+            lastRead = r;
         ++r;
     }
     table.replaceData(grid);
+    for (size_t i = 0; i < flags.size(); ++i)
+        table.setRowFlags(static_cast<int>(i) + 1, flags[i]);
+    table.lastReadRow = lastRead;
 }
 
 template <typename Reorder>

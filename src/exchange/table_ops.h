@@ -30,8 +30,8 @@ bool ExportGridCsv(const TextGrid& grid, const std::string& defaultName, const s
 // Gives the removed row's meter ID, so that its node can leave the tree.
 std::string RemoveTableRow(MeterTable& table, int row);
 
-// The three re-orderings of the table. "No." is renumbered; the row flags stay with the
-// row positions. Rows that the order does not place (no meter ID, a medium outside the
+// The three re-orderings of the table. "No." is renumbered; every row takes its flags and
+// the last-read mark with it. Rows that the order does not place (no meter ID, a medium outside the
 // fixed list) follow in table order, so no row is lost. Failures are logged (231..233).
 void SortByMeterId(MeterTable& table, ErrorLogger& log);
 void GroupByMedium(MeterTable& table, ErrorLogger& log);

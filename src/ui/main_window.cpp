@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include "cell_text.h"
 #include "grid_delegate.h"
 #include "meter_table_model.h"
 #include "meter_tree.h"
@@ -242,6 +243,11 @@ void TForm1::buildMenus()
 
 void TForm1::readingStateChanged(const ReadingControl::State&)
 {
+    // A log file that cannot be written is reported once per reading, not per telegram.
+    if (m_reading.reading())
+        m_context.errorLog.beginReading([this](const std::string& line) { m_table.addReaderLogLine(line); });
+    else
+        m_context.errorLog.endReading();
     Butt_read->setText(QString::fromStdString(m_reading.buttonCaption()));
     Button1->setEnabled(!m_reading.reading());
     if (m_reading.reading() && !Timer_elapsedTime->isActive())
@@ -263,7 +269,7 @@ void TForm1::searchMeter(const QString& text, bool exact)
 {
     if (text.isEmpty() || m_table.dataRowCount() < 2)
         return;
-    const std::string needle = text.toStdString();
+    const std::string needle = cellBytes(text);
     int found = 0;
     for (int r = 1; r < m_table.rowCount(); ++r) {
         const std::string& id = m_table.cell(r, col::MeterId);
@@ -279,12 +285,22 @@ void TForm1::clearTableButton()
     m_table.clearData();
     m_table.clearFlag(RowFlag::LowBattery);
     m_table.clearFlag(RowFlag::Decrypted);
+    tableCleared();
 }
 
 void TForm1::clearTablePopup()
 {
     m_table.clearData();
     m_tree->clear();
+    tableCleared();
+}
+
+void TForm1::tableCleared()
+{
+    // The tree's colours and the counts describe the rows that were just emptied.
+    m_table.recountMediumCounters();
+    m_reading.refreshCounts();
+    Tree_meters->viewport()->update();
 }
 
 void TForm1::clearKeys()
@@ -298,7 +314,7 @@ void TForm1::removeSelectedRow()
 {
     const std::string id = RemoveTableRow(m_table, m_table.selectedRow);
     if (!id.empty())
-        m_tree->removeMeter(QString::fromStdString(id));
+        m_tree->removeMeter(cellText(id));
     m_model->refreshMarkedRows();
 }
 
@@ -343,7 +359,7 @@ void TForm1::applyColumnWidths()
     const int charWidth = fm.horizontalAdvance(QLatin1Char('0'));
     for (int c = 0; c < m_table.columnCount(); ++c) {
         const int chars = c < col::Fixed ? kColumnChars[c] : 18;
-        const int title = fm.horizontalAdvance(QString::fromStdString(m_table.cell(0, c))) + 12;
+        const int title = fm.horizontalAdvance(cellText(m_table.cell(0, c))) + 12;
         Grid_values->setColumnWidth(c, std::max(chars * charWidth + 8, title));
     }
 }
@@ -357,6 +373,11 @@ void TForm1::applyAppearance()
     Grid_values->setFont(f);
     Grid_values->verticalHeader()->setMinimumSectionSize(1);
     Grid_values->verticalHeader()->setDefaultSectionSize(a.rowHeight());
+    // The title row is row 0 of the table: same font, same height.
+    QHeaderView* titles = Grid_values->horizontalHeader();
+    titles->setFont(f);
+    titles->setMinimumHeight(a.rowHeight());
+    titles->setMaximumHeight(a.rowHeight());
     applyColumnWidths();
 }
 

@@ -109,6 +109,7 @@ private:
     void readingStateChanged(const ReadingControl::State& state);
     void selectRow(int row);
     void applyColumnWidths();
+    void tableCleared();
 
     MainWindowContext m_context;
     MeterTable m_table;

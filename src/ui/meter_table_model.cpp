@@ -1,5 +1,7 @@
 #include "meter_table_model.h"
 
+#include "cell_text.h"
+
 #include "row_colours.h"
 
 #include <QApplication>
@@ -38,11 +40,8 @@ QVariant MeterTableModel::data(const QModelIndex& index, int role) const
         return {};
     const int row = tableRow(index);
     switch (role) {
-    case Qt::DisplayRole: {
-        // Cells are single-byte text.
-        const std::string& text = m_table.cell(row, index.column());
-        return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-    }
+    case Qt::DisplayRole:
+        return cellText(m_table.cell(row, index.column()));
     case Qt::BackgroundRole: {
         const RowBrush b = rowBrush(m_table, m_settings, row);
         if (b.kind == RowBrush::Highlight)
@@ -64,7 +63,7 @@ QVariant MeterTableModel::headerData(int section, Qt::Orientation orientation, i
     if (role != Qt::DisplayRole)
         return {};
     if (orientation == Qt::Horizontal)
-        return QString::fromStdString(m_table.cell(0, section));
+        return cellText(m_table.cell(0, section));
     return section + 1;
 }
 
