@@ -1,6 +1,7 @@
 #include "table_csv.h"
 
 #include "csv.h"
+#include "receiver_frame.h"
 #include "table_ops.h"
 
 #include <cerrno>
@@ -196,7 +197,7 @@ TableCsvResult ImportTableCsv(MeterTable& table, const std::string& chosenName, 
     TextGrid rows(lineCount + 2, table.columnCount());
     for (int l = 1; l <= lineCount; ++l) {
         std::string& line = lines[static_cast<std::size_t>(l - 1)];
-        const CsvFields split = splitCsvLine(line, options.separator, kTableMaxSeparators);
+        CsvFields split = splitCsvLine(line, options.separator, kTableMaxSeparators);
         if (split.tooMany) {
             result.status = Status::TooManyData;
             result.line = l;
@@ -206,7 +207,11 @@ TableCsvResult ImportTableCsv(MeterTable& table, const std::string& chosenName, 
         }
         std::string().swap(line); // the text is in the fields now
         rows.setCell(l, col::No, std::to_string(l));
-        const auto& fields = split.fields;
+        std::vector<std::string> fields = std::move(split.fields);
+        // Control bytes show as "." in cells, as they do in readings.
+        for (std::string& field : fields)
+            for (char& ch : field)
+                ch = printableCellChar(static_cast<std::uint8_t>(ch));
         const int fieldCount = static_cast<int>(fields.size());
         if (!chosen.none) {
             for (int j = 0; j < fieldCount && j < chosen.columns.count; ++j) {

@@ -66,9 +66,10 @@ TableCsvResult ExportTableCsv(MeterTable& table, const std::string& chosenName, 
 // no template), to free text, meter ID and medium in simple mode, else field j to column
 // j - 1. The whole file is read and checked before the table is touched, so an unreadable
 // file ("File Error", code 11), a file without lines or a line with 40 separators leaves
-// the table as it was. On success the row flags of all rows are cleared (they belonged to
-// the replaced meters), the last read row is forgotten, and the table-rebuilt notification
-// is raised. The outcome goes to the status bar (panel 1).
+// the table as it was. Control bytes in a field become "." as in readings. On success
+// the row flags of all rows are cleared (they belonged to the replaced meters), the last
+// read row is forgotten, and the table-rebuilt notification is raised. The outcome goes
+// to the status bar (panel 1).
 TableCsvResult ImportTableCsv(MeterTable& table, const std::string& chosenName, const TableCsvOptions& options,
                               TemplateSource& templates, const std::filesystem::path& folder, Operator& op,
                               ErrorLogger& log);

@@ -394,6 +394,8 @@ void TForm1::statusText(int panel, const std::string& text)
 
 void TForm1::tableRebuilt()
 {
+    // An import brought other meters: the counts follow at the next tick.
+    m_table.recountMediumCounters();
     m_tree->rebuild();
 }
 

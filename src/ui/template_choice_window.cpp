@@ -1,5 +1,7 @@
 #include "template_choice_window.h"
 
+#include "cell_text.h"
+
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -91,13 +93,13 @@ void TForm3::activate()
     m_context.templates.ReadAll(records); // a read error leaves "<None>" alone
     for (const TemplateRecord& r : records)
         if (r.type == m_mode)
-            Combo_templates->addItem(QString::fromLatin1(r.name.data(), static_cast<int>(r.name.size())));
+            Combo_templates->addItem(cellText(r.name));
 }
 
 void TForm3::apply()
 {
     hide();
-    const std::string name = Combo_templates->currentText().toLatin1().toStdString();
+    const std::string name = cellBytes(Combo_templates->currentText());
     const TableCsvOptions options{m_context.settings.ExportSeparator, m_context.settings.SimpleExport};
     const std::filesystem::path folder = m_context.paths.dataFolder();
     if (m_mode == ExportMode) {

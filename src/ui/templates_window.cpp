@@ -1,5 +1,6 @@
 #include "templates_window.h"
 
+#include "cell_text.h"
 #include "csv.h"
 #include "table_csv.h"
 
@@ -38,16 +39,6 @@ constexpr char kLoadFailedPrefix[] = "Unsuccesfull import - ";
 constexpr char kImportText[] = "Import";
 constexpr char kExportText[] = "Export";
 constexpr int kSampleFieldChars = 50;
-
-QString latin1(const std::string& s)
-{
-    return QString::fromLatin1(s.data(), static_cast<int>(s.size()));
-}
-
-std::string bytes(const QString& s)
-{
-    return s.toLatin1().toStdString();
-}
 
 // Data cells of the selected template column on the highlight colour with white text,
 // the others on white with black text.
@@ -311,7 +302,7 @@ void TTemplates::fillOldTemplates()
         return;
     }
     for (const TemplateRecord& r : records)
-        Combo_oldTemplates->addItem(latin1(r.name));
+        Combo_oldTemplates->addItem(cellText(r.name));
     // Nothing is chosen until the operator picks a name.
     Combo_oldTemplates->setCurrentIndex(-1);
 }
@@ -338,7 +329,7 @@ void TTemplates::loadTemplate(const QString& name)
     std::vector<TemplateRecord> records;
     if (!m_context.templates.ReadAll(records).ok())
         return;
-    const std::string wanted = bytes(name);
+    const std::string wanted = cellBytes(name);
     for (const TemplateRecord& r : records) {
         if (r.name != wanted)
             continue;
@@ -380,7 +371,7 @@ void TTemplates::saveTemplate()
         return;
     }
     TemplateRecord record;
-    record.name = bytes(name);
+    record.name = cellBytes(name);
     record.type = Combo_templateType->currentText() == kExportText ? TemplateRecord::kExport : TemplateRecord::kImport;
     record.columnCount = static_cast<std::uint8_t>(StringGrid1->columnCount());
     record.columnTypes = m_types;
@@ -394,7 +385,7 @@ void TTemplates::saveTemplate()
 
 void TTemplates::deleteTemplate()
 {
-    const FileOutcome outcome = m_context.templates.Delete(bytes(Edit_templateName->text()));
+    const FileOutcome outcome = m_context.templates.Delete(cellBytes(Edit_templateName->text()));
     if (!outcome.ok()) {
         message(kDeleteFailedPrefix + outcome.error);
         return;
@@ -483,7 +474,7 @@ void TTemplates::loadFile()
             const int shown = std::min<int>(static_cast<int>(split.fields.size()), StringGrid1->columnCount());
             for (int c = 0; c < shown; ++c) {
                 const std::string& field = split.fields[static_cast<std::size_t>(c)];
-                StringGrid1->setItem(row, c, new QTableWidgetItem(latin1(field.substr(0, kSampleFieldChars))));
+                StringGrid1->setItem(row, c, new QTableWidgetItem(cellText(field.substr(0, kSampleFieldChars))));
             }
             if (split.tooMany) {
                 message(kTooManyDataText);

@@ -199,6 +199,8 @@ TEST_F(TableCsvTest, ImportFillsEachModeAndEndsWithAnEmptyRow)
          {{{0, "1"}, {15, "Flat"}, {1, "12345678"}, {5, "Heat"}}, {}}},
         {"two-character separator finds no field", "<None>", false, "::", "1::11111111::\r\n2::\r\n",
          {{{0, "1"}}, {{0, "2"}}, {}}},
+        {"control bytes show as dots", "<None>", false, ";", std::string("1;A\tB\x7F\0\xE9;\r\n", 11),
+         {{{0, "1"}, {1, "A.B..\xE9"}}, {}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -218,20 +220,20 @@ TEST_F(TableCsvTest, ImportFillsEachModeAndEndsWithAnEmptyRow)
     EXPECT_EQ(op.dialogs[0].title, "Open meter file (ID and key)");
     EXPECT_EQ(op.dialogs[0].filter, "CSV files|*.csv|TXT files|*.txt");
     EXPECT_EQ(op.dialogs[0].defaultExtension, "CSV");
-    EXPECT_EQ(views.lastStatus, "1:2 rows read from " + in);
+    EXPECT_EQ(views.lastStatus, "1:1 row read from " + in);
 }
 
 TEST_F(TableCsvTest, PlainRoundTripRestoresEveryByteAndClearsTheFlags)
 {
-    // Every byte a cell can hold except the separator and the line ends.
+    // Every byte a cell can hold (no control bytes) except the separator.
     std::string bytes;
-    for (int b = 1; b < 256; ++b)
-        if (b != ';' && b != '\r' && b != '\n')
+    for (int b = 0x20; b < 256; ++b)
+        if (b != ';' && b != 0x7F)
             bytes += static_cast<char>(b);
     Rows rows(2);
     for (int c = 1; c < table.columnCount(); ++c) {
-        rows[0][c] = bytes.substr(static_cast<size_t>(c) * 12, 12);
-        rows[1][c] = bytes.substr(static_cast<size_t>(c) * 12 + 6, 6);
+        rows[0][c] = bytes.substr(static_cast<size_t>(c) * 11, 11);
+        rows[1][c] = bytes.substr(static_cast<size_t>(c) * 11 + 5, 6);
     }
     rows[0][col::No] = "1";
     rows[1][col::No] = "2";
