@@ -3,6 +3,7 @@
 #include "settings_file.h"
 
 #include <QAction>
+#include <QCheckBox>
 
 namespace palvero {
 
@@ -10,6 +11,7 @@ Program::Program(const std::filesystem::path& programFile)
     : m_paths(programFile)
     , m_errorLog(m_paths.dataFolder(), m_formats, m_operator)
     , m_meters(m_paths.dataFolder(), m_errorLog)
+    , m_templateFile(m_paths.templateFolder())
 {
     m_main = std::make_unique<TForm1>(MainWindowContext{m_settings, m_formats, m_operator, m_errorLog, &m_meters,
                                                         m_port, m_sleeper, m_paths});
@@ -19,6 +21,19 @@ Program::Program(const std::filesystem::path& programFile)
     m_settingsWindow = std::make_unique<TSettings>(SettingsWindowContext{
         m_settings, m_main->table(), m_main->reading(), m_commandPort, m_sleeper, m_operator, m_paths});
     connectSettingsWindow();
+
+    m_templates = std::make_unique<TTemplates>(
+        TemplatesWindowContext{m_settings, m_operator, m_templateFile, m_paths, m_main.get()});
+    QObject::connect(m_main.get(), &TForm1::templatesRequested, m_templates.get(), [this] {
+        m_templates->show();
+        m_templates->raise();
+        m_templates->activateWindow();
+    });
+    m_templateChoice = std::make_unique<TForm3>(TemplateChoiceContext{
+        m_main->table(), m_settings, m_operator, m_errorLog, m_templateFile, m_paths, m_main.get()});
+    QObject::connect(m_main.get(), &TForm1::templateChoiceRequested, m_templateChoice.get(), &TForm3::openFor);
+    QObject::connect(m_templateChoice.get(), &TForm3::tableImported, m_main.get(),
+                     [this] { m_main->Check_noNew->setChecked(true); });
 }
 
 void Program::connectSettingsWindow()

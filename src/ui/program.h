@@ -9,6 +9,9 @@
 #include "qt_serial_port.h"
 #include "settings.h"
 #include "settings_window.h"
+#include "template_choice_window.h"
+#include "template_file.h"
+#include "templates_window.h"
 #include "thread_sleeper.h"
 
 #include <memory>
@@ -28,6 +31,8 @@ public:
     Settings& settings() { return m_settings; }
     TSettings& settingsWindow() { return *m_settingsWindow; }
     const ProgramPaths& paths() const { return m_paths; }
+    TTemplates& templatesWindow() { return *m_templates; }
+    TForm3& templateChoice() { return *m_templateChoice; }
 
 private:
     void connectSettingsWindow();
@@ -40,9 +45,12 @@ private:
     MetersFile m_meters;
     QtSerialPort m_port;
     ThreadSleeper m_sleeper;
+    TemplateFile m_templateFile;
     std::unique_ptr<TForm1> m_main;
     QtSerialPort m_commandPort; // the v2 receiver's commands
     std::unique_ptr<TSettings> m_settingsWindow;
+    std::unique_ptr<TTemplates> m_templates;
+    std::unique_ptr<TForm3> m_templateChoice;
 };
 
 } // namespace palvero
