@@ -104,6 +104,13 @@ public:
     QTimer* Timer_elapsedTime = nullptr;
     QMenu* PopupMenu1 = nullptr;
 
+signals:
+    // Tools > "Templates".
+    void templatesRequested();
+    // The template choice for File > "Import from CSV" (mode 0), File > "Export data to
+    // CSV" and the Export button (mode 1).
+    void templateChoiceRequested(int mode);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
