@@ -67,6 +67,8 @@ public:
     static std::optional<uint8_t> v1ModeParameter(const std::string& mode);
 
     std::function<void(const State&)> onStateChanged;
+    // Every byte received while reading, before it reaches frame assembly (the capture).
+    std::function<void(const uint8_t* data, size_t n)> onReceived;
     // The clock of the elapsed time; tests set it.
     std::function<std::chrono::steady_clock::time_point()> now = [] { return std::chrono::steady_clock::now(); };
 

@@ -27,8 +27,13 @@ class QTreeWidget;
 
 namespace palvero {
 
+class CaptureReplay;
 class MeterTableModel;
 class MeterTree;
+class RouteProgress;
+class TColourLegend;
+class TUnreadMeters;
+class UndoStack;
 
 // What the main window works with; all of it outlives the window.
 struct MainWindowContext {
@@ -70,7 +75,30 @@ public:
     // Applies column count, font size, bold and row height of the table's appearance.
     void applyAppearance();
 
-    // Table notifications.
+    // Undo: every command that changes the table records itself first (an import too);
+    // what it removed or changed is kept once the event handler that ran it is over.
+    void recordUndo(const std::string& caption);
+    void undo();
+    UndoStack& undoStack();
+    // The known meters of the walk, from meters.mrv; read at start-up and at every Start.
+    void reloadRoute();
+    RouteProgress& route();
+    TUnreadMeters& unreadMeters();
+    TColourLegend& colourLegend();
+    // File › "Replay capture...": asks for the file and replays it into the table.
+    void replayCaptureFile();
+    bool startReplay(const QString& path);
+    CaptureReplay& captureReplay();
+    // The capture of the reading in progress; empty when there is none.
+    QString capturePath() const;
+    void printTable();
+    // Columns shown in the table, in order (those the print takes).
+    std::vector<int> visibleColumns() const;
+    void setFollowLastRead(bool on);
+    bool followLastRead() const;
+    // Selects a data row and scrolls it into view.
+    void showRow(int row);
+
     void rowUpdated(int row) override;
     void statusText(int panel, const std::string& text) override;
     void tableRebuilt() override;
@@ -88,6 +116,7 @@ public:
     QPushButton* Button1 = nullptr;
     QLabel* StatusPanel0 = nullptr;
     QLabel* StatusPanel1 = nullptr;
+    QLabel* StatusPanel2 = nullptr; // route progress
     QTimer* Timer_elapsedTime = nullptr;
     QMenu* PopupMenu1 = nullptr;
 
@@ -103,6 +132,14 @@ private:
     void selectRow(int row);
     void applyColumnWidths();
     void tableCleared();
+    // Route progress, undo, captures, printing and the desktop conventions.
+    void buildFieldFeatures();
+    void commandDone();
+    void searchResult(const QString& text, bool found);
+    void restoreGeometryFromSettings();
+    void saveGeometryToSettings();
+    void readingStarted(bool reading);
+    void meterRead(int row);
 
     MainWindowContext m_context;
     MeterTable m_table;
@@ -110,6 +147,8 @@ private:
     ReadingControl m_reading;
     MeterTableModel* m_model = nullptr;
     std::unique_ptr<MeterTree> m_tree;
+    struct Field;
+    std::unique_ptr<Field> m_field; // declared last: it listens to the table and the tree
 };
 
 } // namespace palvero
