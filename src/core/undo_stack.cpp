@@ -68,6 +68,27 @@ void UndoStack::commit()
         return;
     Snapshot before = std::move(*m_pending);
     m_pending.reset();
+    Entry e = diff(std::move(before), nullptr);
+    e.stamp = ++m_clock;
+    if (!empty(e))
+        push(std::move(e));
+    changed();
+}
+
+bool UndoStack::empty(const Entry& e)
+{
+    return e.removed.empty() && e.changed.empty() && e.added.empty() && e.orderBefore.empty();
+}
+
+void UndoStack::push(Entry e)
+{
+    m_entries.push_back(std::move(e));
+    while (m_entries.size() > m_depth)
+        m_entries.pop_front();
+}
+
+UndoStack::Entry UndoStack::diff(Snapshot before, const std::string* telegram) const
+{
     const Snapshot after = snapshot();
 
     std::unordered_map<RowKey, size_t, KeyHash> afterAt;
@@ -78,7 +99,6 @@ void UndoStack::commit()
     Entry e;
     e.caption = std::move(before.caption);
     e.viewState = std::move(before.viewState);
-    e.stamp = ++m_clock;
     e.lastRead = before.lastRead;
     e.hasLastRead = before.hasLastRead;
     e.numbered = before.numbered;
@@ -93,6 +113,8 @@ void UndoStack::commit()
             continue;
         }
         keptInOrder.push_back(key);
+        if (telegram && key.first == *telegram)
+            continue;
         const RowState& now = after.rows[found->second];
         ChangedRow change;
         const size_t columns = std::max(was.cells.size(), now.cells.size());
@@ -111,20 +133,12 @@ void UndoStack::commit()
     for (const RowKey& key : after.keys) {
         if (beforeKeys.count(key))
             afterKept.push_back(key);
-        else
+        else if (!telegram || key.first != *telegram)
             e.added.push_back(key);
     }
     if (!e.removed.empty() || afterKept != keptInOrder)
         e.orderBefore = std::move(before.keys);
-
-    if (e.removed.empty() && e.changed.empty() && e.added.empty() && e.orderBefore.empty()) {
-        changed();
-        return;
-    }
-    m_entries.push_back(std::move(e));
-    while (m_entries.size() > m_depth)
-        m_entries.pop_front();
-    changed();
+    return e;
 }
 
 std::string UndoStack::nextCaption() const
@@ -142,15 +156,25 @@ bool UndoStack::readSince(const std::string& meterId, uint64_t stamp) const
 
 void UndoStack::rowUpdated(int row)
 {
-    const std::string& id = m_table.cell(row, col::MeterId);
+    const std::string id = m_table.cell(row, col::MeterId);
     if (m_pending) {
-        // The command is over and this telegram came after it: what it wrote is a reading,
-        // not part of the command.
-        commit();
-        if (!m_entries.empty()) {
-            Entry& e = m_entries.back();
-            for (auto it = e.changed.begin(); it != e.changed.end();)
-                it = it->first.first == id ? e.changed.erase(it) : std::next(it);
+        // This telegram came after the command began: what it wrote is a reading, not
+        // part of the command.
+        Snapshot before = std::move(*m_pending);
+        m_pending.reset();
+        std::string caption = before.caption;
+        std::any viewState = before.viewState;
+        Entry e = diff(std::move(before), &id);
+        if (empty(e)) {
+            // The command has not touched the table yet: the reading joins the table as it
+            // was before it.
+            m_pending = snapshot();
+            m_pending->caption = std::move(caption);
+            m_pending->viewState = std::move(viewState);
+        } else {
+            e.stamp = ++m_clock;
+            push(std::move(e));
+            changed();
         }
     }
     m_readAt[id] = ++m_clock;

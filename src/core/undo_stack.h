@@ -22,8 +22,10 @@ namespace palvero {
 // Nothing else of the table is held, so telegrams that arrive after the command are never
 // undone: undo() restores removed rows and reverts changed cells by meter ID, keeps every
 // row read since, and drops only added rows that no telegram has touched since.
-// A pending record is committed by the next record(), by undo(), and before the first
-// telegram that follows it.
+// A pending record is committed by the next record() and by undo(); a telegram that
+// arrives while it is pending commits it when the command has changed the table already,
+// and otherwise counts as part of the table before the command (a command that waits in
+// a file dialog while the reading goes on).
 class UndoStack : public MeterTableListener {
 public:
     static constexpr size_t kDefaultDepth = 20;
@@ -101,6 +103,11 @@ private:
     };
 
     Snapshot snapshot() const;
+    // What the command changed since `before`; the meter `telegram` (read after the
+    // command) is left out.
+    Entry diff(Snapshot before, const std::string* telegram) const;
+    static bool empty(const Entry& e);
+    void push(Entry e);
     bool readSince(const std::string& meterId, uint64_t stamp) const;
     void changed();
 

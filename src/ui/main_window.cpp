@@ -8,6 +8,7 @@
 #include "meter_tree.h"
 #include "reader_log.h"
 #include "settings_file.h"
+#include "table_csv.h"
 #include "table_ops.h"
 
 #include <QAction>
@@ -93,10 +94,10 @@ void TForm1::buildWindow()
     BitBtn1->setObjectName("BitBtn1");
     connect(BitBtn1, &QPushButton::clicked, this, &TForm1::clearTableButton);
 
-    // Opens the template choice, which comes with the import/export window.
     Butt_exportTable = new QPushButton("Export", central);
     Butt_exportTable->setObjectName("Butt_exportTable");
-    Butt_exportTable->setEnabled(false);
+    Butt_exportTable->setToolTip("Export the table to a CSV file, plainly or through a template");
+    connect(Butt_exportTable, &QPushButton::clicked, this, [this] { emit templateChoiceRequested(1); });
 
     auto* searchLabel = new QLabel("Search ID:", central);
     Edit_searchID = new QLineEdit(central);
@@ -196,8 +197,10 @@ void TForm1::buildMenus()
     // Commands whose windows are not part of the program yet stay disabled.
     QMenu* file = menuBar()->addMenu("File");
     file->setObjectName("File1");
-    addCommand(file, "Import from CSV", "ImportfromCSV1", false);
-    addCommand(file, "Export data to CSV", "Exportdata1", false);
+    connect(addCommand(file, "Import from CSV", "ImportfromCSV1", true), &QAction::triggered, this,
+            [this] { emit templateChoiceRequested(0); });
+    connect(addCommand(file, "Export data to CSV", "Exportdata1", true), &QAction::triggered, this,
+            [this] { emit templateChoiceRequested(1); });
     addCommand(file, "Save in database", "Saveindatabase1", false);
     connect(addCommand(file, "Save log file", "Savelogfile1", true), &QAction::triggered, this, &TForm1::saveLogFile);
     addCommand(file, "Print table data", "Printtabledata1", true); // prints nothing
@@ -207,7 +210,8 @@ void TForm1::buildMenus()
     QMenu* tools = menuBar()->addMenu("Tools");
     tools->setObjectName("Tools1");
     addCommand(tools, "Settings", "Settings1", false);
-    addCommand(tools, "Templates", "Templates1", false);
+    connect(addCommand(tools, "Templates", "Templates1", true), &QAction::triggered, this,
+            &TForm1::templatesRequested);
     addCommand(tools, "Reports", "Reports1", false);
     addCommand(tools, "Saved Meters", "SavedMeters1", false);
     addCommand(tools, "View signal strenght", "Viewsignalstrenght1", false);
@@ -332,8 +336,13 @@ void TForm1::removeSelectedRow()
 
 void TForm1::exportWholeTable()
 {
-    ExportGridCsv(m_table.grid(), "meters.csv", m_context.settings.ExportSeparator, m_context.paths.dataFolder(),
-                  m_context.op, m_context.errorLog);
+    TableCsvResult result;
+    if (ExportGridCsv(m_table.grid(), "meters.csv", m_context.settings.ExportSeparator, m_context.paths.dataFolder(),
+                      m_context.op, m_context.errorLog, &result.file)) {
+        result.status = TableCsvResult::Status::Done;
+        result.rows = m_table.dataRowCount();
+        m_table.notifyStatusText(kExchangeStatusPanel, exportStatusText(result));
+    }
 }
 
 void TForm1::saveLogFile()
@@ -406,6 +415,8 @@ void TForm1::statusText(int panel, const std::string& text)
 
 void TForm1::tableRebuilt()
 {
+    // An import brought other meters: the counts follow at the next tick.
+    m_table.recountMediumCounters();
     m_tree->rebuild();
 }
 

@@ -78,6 +78,8 @@ public:
     // Undo: every command that changes the table records itself first (an import too);
     // what it removed or changed is kept once the event handler that ran it is over.
     void recordUndo(const std::string& caption);
+    // The recorded command is over (an import calls it; the window's own commands do).
+    void commitUndo();
     void undo();
     UndoStack& undoStack();
     // The known meters of the walk, from meters.mrv; read at start-up and at every Start.
@@ -119,6 +121,13 @@ public:
     QLabel* StatusPanel2 = nullptr; // route progress
     QTimer* Timer_elapsedTime = nullptr;
     QMenu* PopupMenu1 = nullptr;
+
+signals:
+    // Tools > "Templates".
+    void templatesRequested();
+    // The template choice for File > "Import from CSV" (mode 0), File > "Export data to
+    // CSV" and the Export button (mode 1).
+    void templateChoiceRequested(int mode);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

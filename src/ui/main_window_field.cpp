@@ -217,9 +217,11 @@ CaptureReplay& TForm1::captureReplay()
 void TForm1::recordUndo(const std::string& caption)
 {
     m_field->undo.record(caption, std::any(m_tree->nodes()));
-    // A command that does not say when it is over (an import) is over once its event
-    // handler has returned; a telegram in between commits it as well.
-    QTimer::singleShot(0, this, [this] { commandDone(); });
+}
+
+void TForm1::commitUndo()
+{
+    commandDone();
 }
 
 void TForm1::commandDone()

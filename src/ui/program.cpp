@@ -2,12 +2,15 @@
 
 #include "settings_file.h"
 
+#include <QCheckBox>
+
 namespace palvero {
 
 Program::Program(const std::filesystem::path& programFile)
     : m_paths(programFile)
     , m_errorLog(m_paths.dataFolder(), m_formats, m_operator)
     , m_meters(m_paths.dataFolder(), m_errorLog)
+    , m_templateFile(m_paths.templateFolder())
 {
     m_main = std::make_unique<TForm1>(MainWindowContext{m_settings, m_formats, m_operator, m_errorLog, &m_meters,
                                                         m_port, m_sleeper, m_paths});
@@ -15,6 +18,22 @@ Program::Program(const std::filesystem::path& programFile)
     // Every key of the settings file, read once at start-up; the main window has already
     // taken its appearance from the file.
     loadSettingsFile(m_settings, m_paths.iniFile());
+
+    m_templates = std::make_unique<TTemplates>(
+        TemplatesWindowContext{m_settings, m_operator, m_templateFile, m_paths, m_main.get()});
+    QObject::connect(m_main.get(), &TForm1::templatesRequested, m_templates.get(), [this] {
+        m_templates->show();
+        m_templates->raise();
+        m_templates->activateWindow();
+    });
+    m_templateChoice = std::make_unique<TForm3>(TemplateChoiceContext{
+        m_main->table(), m_settings, m_operator, m_errorLog, m_templateFile, m_paths, m_main.get()});
+    QObject::connect(m_main.get(), &TForm1::templateChoiceRequested, m_templateChoice.get(), &TForm3::openFor);
+    QObject::connect(m_templateChoice.get(), &TForm3::tableImported, m_main.get(),
+                     [this] { m_main->Check_noNew->setChecked(true); });
+    QObject::connect(m_templateChoice.get(), &TForm3::importStarting, m_main.get(),
+                     [this] { m_main->recordUndo("Import from CSV"); });
+    QObject::connect(m_templateChoice.get(), &TForm3::importFinished, m_main.get(), &TForm1::commitUndo);
 }
 
 Program::~Program()

@@ -8,6 +8,9 @@
 #include "qt_operator.h"
 #include "qt_serial_port.h"
 #include "settings.h"
+#include "template_choice_window.h"
+#include "template_file.h"
+#include "templates_window.h"
 #include "thread_sleeper.h"
 
 #include <memory>
@@ -26,6 +29,8 @@ public:
     TForm1& mainWindow() { return *m_main; }
     Settings& settings() { return m_settings; }
     const ProgramPaths& paths() const { return m_paths; }
+    TTemplates& templatesWindow() { return *m_templates; }
+    TForm3& templateChoice() { return *m_templateChoice; }
 
 private:
     ProgramPaths m_paths;
@@ -36,7 +41,10 @@ private:
     MetersFile m_meters;
     QtSerialPort m_port;
     ThreadSleeper m_sleeper;
+    TemplateFile m_templateFile;
     std::unique_ptr<TForm1> m_main;
+    std::unique_ptr<TTemplates> m_templates;
+    std::unique_ptr<TForm3> m_templateChoice;
 };
 
 } // namespace palvero

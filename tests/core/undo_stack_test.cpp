@@ -167,6 +167,22 @@ TEST_F(UndoTest, TelegramBeforeTheCommitIsAReadingNotPartOfTheCommand)
     EXPECT_EQ(table.cell(3, col::MainValue), "33");
 }
 
+TEST_F(UndoTest, TelegramWhileTheCommandWaitsBelongsToTheTableBefore)
+{
+    undo.record("Import from CSV"); // the file dialog is open, the reading goes on
+    hear(table, "40000004", "4");
+    EXPECT_TRUE(undo.canUndo());
+    TextGrid imported(2, table.columnCount());
+    imported.setCell(1, col::No, "1");
+    imported.setCell(1, col::MeterId, "50000005");
+    table.replaceData(imported);
+    undo.commit();
+    ASSERT_TRUE(undo.undo());
+    std::vector<std::string> expected = before;
+    expected.push_back("4:40000004=4/2");
+    EXPECT_EQ(rows(table), expected);
+}
+
 TEST_F(UndoTest, KeepsTheLastStepsAndSkipsCommandsThatChangedNothing)
 {
     undo.record("Nothing");
