@@ -213,8 +213,10 @@ void MeterTree::restore(const std::vector<Node>& before)
     QSet<QString> listed;
     for (const Node& n : before)
         listed.insert(n.meterId);
+    // Meters heard since the command keep their nodes; nodes that the command brought
+    // (an import) leave with their rows.
     for (Node& n : nodes())
-        if (!listed.contains(n.meterId))
+        if (!listed.contains(n.meterId) && m_table.findMeterRow(cellBytes(n.meterId)) > 0)
             all.push_back(std::move(n));
     m_tree->setUpdatesEnabled(false);
     clear();

@@ -53,7 +53,7 @@ public:
         Image image;
     };
     std::vector<Node> nodes() const;
-    // Puts these nodes back in their order; meters added since follow them.
+    // Puts these nodes back in their order; meters added since that have a row follow them.
     void restore(const std::vector<Node>& before);
 
 private:

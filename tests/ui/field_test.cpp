@@ -11,7 +11,9 @@
 #include "meter_tree.h"
 #include "route_progress.h"
 #include "scripted_operator.h"
+#include "table_csv.h"
 #include "table_printer.h"
+#include "template_source.h"
 #include "temp_dir.h"
 #include "undo_stack.h"
 #include "unread_meters_window.h"
@@ -162,6 +164,7 @@ private slots:
     void undoOfEachCommand_data();
     void undoOfEachCommand();
     void undoKeepsTenSteps();
+    void undoOfAnImport();
     void captureHoldsTheBytesAndReplaysIntoTheSameTable();
     void captureFolderThatCannotBeWrittenIsReportedOnce();
     void replayCanBeCancelled();
@@ -341,6 +344,29 @@ void FieldTest::undoKeepsTenSteps()
     for (int i = 0; i < 10; ++i)
         QTest::keyClick(h.window->Grid_values, Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(h.meterIds(), expected);
+}
+
+void FieldTest::undoOfAnImport()
+{
+    struct NoTemplates : TemplateSource {
+        TemplateLookup findTemplate(const std::string&) override { return {TemplateLookup::Status::Missing, {}, {}}; }
+    } templates;
+    Harness h;
+    h.feedMeters({"10000001", "20000002"});
+    palvero::test::writeFile(h.dir / "in.csv", "1;50000005;;;;;;;;;;;;;;;\r\n");
+    h.op.fileAnswers.push_back((h.dir / "in.csv").string());
+    h.window->recordUndo("Import from CSV");
+    const TableCsvResult result =
+        ImportTableCsv(h.table(), "<None>", TableCsvOptions{}, templates, h.dir / "files", h.op, h.log);
+    h.window->commitUndo();
+    QCOMPARE(int(result.status), int(TableCsvResult::Status::Done));
+    QVERIFY(h.table().findMeterRow("50000005") > 0);
+    QCOMPARE(h.table().findMeterRow("10000001"), 0);
+    h.feedMeters({"30000003"});
+    QCOMPARE(h.action("Undo1")->text(), QString("&Undo Import from CSV"));
+    h.action("Undo1")->trigger();
+    QCOMPARE(h.meterIds(), QStringList({"10000001", "20000002", "30000003"}));
+    QCOMPARE(h.treeIds(), QStringList({"10000001", "20000002", "30000003"}));
 }
 
 void FieldTest::captureHoldsTheBytesAndReplaysIntoTheSameTable()
