@@ -8,6 +8,7 @@
 #include "qt_operator.h"
 #include "qt_serial_port.h"
 #include "settings.h"
+#include "settings_window.h"
 #include "template_choice_window.h"
 #include "template_file.h"
 #include "templates_window.h"
@@ -28,11 +29,14 @@ public:
     void show();
     TForm1& mainWindow() { return *m_main; }
     Settings& settings() { return m_settings; }
+    TSettings& settingsWindow() { return *m_settingsWindow; }
     const ProgramPaths& paths() const { return m_paths; }
     TTemplates& templatesWindow() { return *m_templates; }
     TForm3& templateChoice() { return *m_templateChoice; }
 
 private:
+    void connectSettingsWindow();
+
     ProgramPaths m_paths;
     Settings m_settings;
     SystemFormats m_formats;
@@ -43,6 +47,8 @@ private:
     ThreadSleeper m_sleeper;
     TemplateFile m_templateFile;
     std::unique_ptr<TForm1> m_main;
+    QtSerialPort m_commandPort; // the v2 receiver's commands
+    std::unique_ptr<TSettings> m_settingsWindow;
     std::unique_ptr<TTemplates> m_templates;
     std::unique_ptr<TForm3> m_templateChoice;
 };
