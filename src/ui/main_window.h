@@ -66,6 +66,11 @@ public:
     void exportWholeTable();
     void saveLogFile();
     void headerDoubleClicked(int column);
+    // The table's readings into db.mrv, and the selected row's meter and key into meters.mrv.
+    bool saveMeasurements();
+    bool saveMeterFromTable();
+    // New meters of the table with their keys into meters.mrv (at exit).
+    void saveNewMeters();
     void openManual(const QString& fileName);
     // Applies column count, font size, bold and row height of the table's appearance.
     void applyAppearance();
@@ -90,6 +95,11 @@ public:
     QLabel* StatusPanel1 = nullptr;
     QTimer* Timer_elapsedTime = nullptr;
     QMenu* PopupMenu1 = nullptr;
+
+signals:
+    // Tools "Reports" and "Saved Meters": the program shows its windows.
+    void reportsRequested();
+    void savedMetersRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

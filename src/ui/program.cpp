@@ -15,11 +15,24 @@ Program::Program(const std::filesystem::path& programFile)
     // Every key of the settings file, read once at start-up; the main window has already
     // taken its appearance from the file.
     loadSettingsFile(m_settings, m_paths.iniFile());
+
+    // Boxes of a secondary window come up over that window, which stays on top.
+    m_reports = std::make_unique<TForm2>(
+        ReportsContext{m_settings, m_formats, m_reportsOperator, m_errorLog, m_paths}, m_main.get());
+    m_reportsOperator.setParent(m_reports.get());
+    QObject::connect(m_main.get(), &TForm1::reportsRequested, m_reports.get(), &TForm2::open);
+
+    m_metersView = std::make_unique<TMetersView>(
+        MetersViewContext{m_meters, m_settings, m_metersOperator, m_errorLog, m_paths});
+    m_metersOperator.setParent(m_metersView.get());
+    QObject::connect(m_main.get(), &TForm1::savedMetersRequested, m_metersView.get(), &TMetersView::open);
 }
 
 Program::~Program()
 {
     m_operator.setParent(nullptr);
+    m_reportsOperator.setParent(nullptr);
+    m_metersOperator.setParent(nullptr);
 }
 
 void Program::show()

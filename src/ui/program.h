@@ -4,9 +4,11 @@
 #include "formats.h"
 #include "main_window.h"
 #include "meters_file.h"
+#include "meters_window.h"
 #include "program_paths.h"
 #include "qt_operator.h"
 #include "qt_serial_port.h"
+#include "reports_window.h"
 #include "settings.h"
 #include "thread_sleeper.h"
 
@@ -24,6 +26,8 @@ public:
 
     void show();
     TForm1& mainWindow() { return *m_main; }
+    TForm2& reportsWindow() { return *m_reports; }
+    TMetersView& metersWindow() { return *m_metersView; }
     Settings& settings() { return m_settings; }
     const ProgramPaths& paths() const { return m_paths; }
 
@@ -32,11 +36,15 @@ private:
     Settings m_settings;
     SystemFormats m_formats;
     QtOperator m_operator;
+    QtOperator m_reportsOperator;
+    QtOperator m_metersOperator;
     ErrorLog m_errorLog;
     MetersFile m_meters;
     QtSerialPort m_port;
     ThreadSleeper m_sleeper;
     std::unique_ptr<TForm1> m_main;
+    std::unique_ptr<TForm2> m_reports;
+    std::unique_ptr<TMetersView> m_metersView;
 };
 
 } // namespace palvero
