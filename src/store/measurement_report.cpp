@@ -42,7 +42,7 @@ void ReportRows::append(const std::uint8_t* record, std::string_view dateText)
     if (dateText.size() > MeasurementRecord::kFieldCapacity)
         dateText = dateText.substr(0, MeasurementRecord::kFieldCapacity);
     if (kBlockSize - m_used < kMaxRowBytes) {
-        m_blocks.push_back(std::make_unique<char[]>(kBlockSize));
+        m_blocks.emplace_back(new char[kBlockSize]); // filled as rows come, never zeroed first
         m_used = 0;
     }
     char* start = m_blocks.back().get() + m_used;

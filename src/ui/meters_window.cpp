@@ -325,6 +325,10 @@ void TMetersView::deleteSelected()
 
 void TMetersView::deleteAllListed()
 {
+    // Emptying the list is as destructive as "Delete All": it is confirmed the same way.
+    if (!m_context.op.askYesNo("Delete Confirmation", "Are you sure you want to delete ALL meters?",
+                               MessageIcon::Warning))
+        return;
     for (int row = 1; row <= m_model->dataRowCount(); ++row) {
         const std::string& id = m_model->cell(row, kSerial);
         if (id.empty())

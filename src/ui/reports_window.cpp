@@ -29,9 +29,12 @@ namespace {
 constexpr char kProgramCaption[] = "Palvero";
 // Records read between two checks of the clock, and how long one slice may hold the event
 // loop: long enough to read at the disk's pace, short enough that typing and Cancel respond.
-constexpr std::size_t kRecordsPerRead = 2048;
+constexpr std::size_t kRecordsPerRead = 4096;
 constexpr int kSliceMs = 40;
 constexpr int kProgressSteps = 1000;
+// Typical widths in characters of the 25 columns.
+constexpr int kColumnChars[ReportModel::kColumns] = {5, 10, 5, 12, 27, 11, 12, 6, 6, 9, 11, 20, 10,
+                                                     34, 22, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12};
 
 DateTime dateOf(const QDate& d)
 {
@@ -127,11 +130,13 @@ void TForm2::buildWindow()
     Grid_reports->verticalHeader()->setDefaultSectionSize(Grid_reports->fontMetrics().height() + 6);
     Grid_reports->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     Grid_reports->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    // Widths for the usual texts of each column, or its title; the operator may resize them.
     const QFontMetrics fm(Grid_reports->font());
-    for (int c = 0; c < ReportModel::kColumns; ++c)
-        Grid_reports->setColumnWidth(
-            c, std::max(fm.horizontalAdvance(QString::fromLatin1(ReportModel::titles()[static_cast<size_t>(c)])),
-                        fm.horizontalAdvance("00000000")) + 16);
+    const int charWidth = fm.horizontalAdvance(QLatin1Char('0'));
+    for (int c = 0; c < ReportModel::kColumns; ++c) {
+        const int title = fm.horizontalAdvance(QString::fromLatin1(ReportModel::titles()[static_cast<size_t>(c)]));
+        Grid_reports->setColumnWidth(c, std::max(title, kColumnChars[c] * charWidth) + 12);
+    }
     Grid_reports->setContextMenuPolicy(Qt::CustomContextMenu);
     layout->addWidget(Grid_reports, 1);
 
@@ -253,9 +258,6 @@ void TForm2::endReport()
     m_scan.reset();
     setRunning(false);
     // Columns widen to what the first rows show; the operator's own widths are not narrowed.
-    const QAbstractItemView* view = Grid_reports;
-    for (int c = 0; c < ReportModel::kColumns; ++c)
-        Grid_reports->setColumnWidth(c, std::max(Grid_reports->columnWidth(c), view->sizeHintForColumn(c)));
     emit reportEnded();
 }
 

@@ -403,8 +403,13 @@ void MetersWindowTest::deleteAllPopupDeletesTheListedMeters()
     h.select(1);
     // A meter saved after the list was loaded is not listed and stays.
     h.meters.SaveMeter("33333333", "K3");
+    h.popup("Deleteall1")->trigger(); // answered No
+    QCOMPARE(h.shown(), QStringList{"Delete Confirmation: Are you sure you want to delete ALL meters?"});
+    QCOMPARE(h.file(), QStringList({"11111111|K1", "22222222|K2", "33333333|K3"}));
+    QCOMPARE(h.grid(), QStringList({"1|11111111|K1", "2|22222222|K2"}));
+
+    h.op.yesNoAnswers = {true, true};
     h.popup("Deleteall1")->trigger();
-    QVERIFY(h.op.messages.empty()); // without asking
     QCOMPARE(h.file(), QStringList{"33333333|K3"});
     QCOMPARE(h.grid(), QStringList{"1|33333333|K3"});
 
