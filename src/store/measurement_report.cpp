@@ -34,7 +34,15 @@ void ReportRows::clear()
     m_blocks.clear();
     m_rows.clear();
     m_rows.shrink_to_fit();
+    m_block = 0;
     m_used = kBlockSize;
+}
+
+void ReportRows::reuse()
+{
+    m_rows.clear();
+    m_block = 0;
+    m_used = m_blocks.empty() ? kBlockSize : 0;
 }
 
 void ReportRows::append(const std::uint8_t* record, std::string_view dateText)
@@ -42,17 +50,29 @@ void ReportRows::append(const std::uint8_t* record, std::string_view dateText)
     if (dateText.size() > MeasurementRecord::kFieldCapacity)
         dateText = dateText.substr(0, MeasurementRecord::kFieldCapacity);
     if (kBlockSize - m_used < kMaxRowBytes) {
-        m_blocks.emplace_back(new char[kBlockSize]); // filled as rows come, never zeroed first
+        if (m_block + 1 < m_blocks.size()) {
+            ++m_block; // a block kept from an earlier report
+        } else {
+            m_blocks.emplace_back(new char[kBlockSize]); // filled as rows come, never zeroed first
+            m_block = m_blocks.size() - 1;
+        }
         m_used = 0;
     }
-    char* start = m_blocks.back().get() + m_used;
+    char* start = m_blocks[m_block].get() + m_used;
     char* text = start + kColumns;
     for (std::size_t c = 0; c < kColumns; ++c) {
-        const std::string_view field =
-            c == MeasurementRecord::kDateField ? dateText : MeasurementRecord::field(record, c);
-        start[c] = static_cast<char>(field.size());
-        std::memcpy(text, field.data(), field.size());
-        text += field.size();
+        const std::uint8_t* field = record + c * MeasurementRecord::kFieldSize;
+        std::size_t length = std::min<std::size_t>(field[0], MeasurementRecord::kFieldCapacity);
+        // Every field is copied whole, a fixed-size copy, and only its text is kept: the
+        // next field's text starts where this one's ends.
+        if (c == MeasurementRecord::kDateField) {
+            length = dateText.size();
+            std::memcpy(text, dateText.data(), length);
+        } else {
+            std::memcpy(text, field + 1, MeasurementRecord::kFieldCapacity);
+        }
+        start[c] = static_cast<char>(length);
+        text += length;
     }
     m_used += static_cast<std::size_t>(text - start);
     m_rows.push_back(start);

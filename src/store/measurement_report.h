@@ -24,7 +24,10 @@ public:
     int count() const { return static_cast<int>(m_rows.size()); }
     // Cell of row 0 .. count-1; empty outside.
     std::string_view cell(int row, int column) const;
+    // No rows and no storage.
     void clear();
+    // No rows, keeping the storage for the rows of the next report.
+    void reuse();
     // Fields 0..24 of an encoded db.mrv record, with `dateText` in place of field 10.
     void append(const std::uint8_t* record, std::string_view dateText);
     // Bytes held, for the figures of the benchmark.
@@ -34,7 +37,8 @@ private:
     static constexpr std::size_t kBlockSize = 1 << 20;
 
     std::vector<std::unique_ptr<char[]>> m_blocks;
-    std::size_t m_used = kBlockSize; // in the last block; a full block forces a new one
+    std::size_t m_block = 0;         // the block being filled, when there is one
+    std::size_t m_used = kBlockSize; // in that block; a full block moves on to the next
     std::vector<const char*> m_rows;
 };
 

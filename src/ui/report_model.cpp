@@ -63,10 +63,13 @@ void ReportModel::publish()
     endInsertRows();
 }
 
-void ReportModel::clear()
+void ReportModel::clear(bool keepStorage)
 {
     beginResetModel();
-    m_rows.clear();
+    if (keepStorage)
+        m_rows.reuse();
+    else
+        m_rows.clear();
     m_published = 0;
     endResetModel();
 }

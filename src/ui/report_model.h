@@ -29,8 +29,9 @@ public:
     // Where a report puts its rows; they appear in the views at the next publish().
     ReportRows& rows() { return m_rows; }
     void publish();
-    // The empty report: no rows, only the empty last row.
-    void clear();
+    // The empty report: no rows, only the empty last row. `keepStorage` keeps the memory of
+    // the rows for the report that is about to replace them.
+    void clear(bool keepStorage = false);
 
     // Rows shown, the empty last row not counted.
     int reportRowCount() const { return m_published; }

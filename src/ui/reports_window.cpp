@@ -29,7 +29,7 @@ namespace {
 constexpr char kProgramCaption[] = "Palvero";
 // Records read between two checks of the clock, and how long one slice may hold the event
 // loop: long enough to read at the disk's pace, short enough that typing and Cancel respond.
-constexpr std::size_t kRecordsPerRead = 4096;
+constexpr std::size_t kRecordsPerRead = 256;
 constexpr int kSliceMs = 40;
 constexpr int kProgressSteps = 1000;
 // Typical widths in characters of the 25 columns.
@@ -198,7 +198,7 @@ void TForm2::report()
     const FileOutcome opened = scan->open();
     if (opened.status == FileStatus::Missing)
         return;
-    m_model->clear();
+    m_model->clear(true);
     if (!opened.ok()) {
         m_context.errorLog.LogErrorCode(logcode::DbReport);
         m_context.errorLog.LogErrorText(opened.error);

@@ -387,9 +387,25 @@ TEST(ReportRows, PackedRowsSpanManyBlocks)
         EXPECT_EQ(rows.cell(i, 24), std::string(32, 'Y'));
         EXPECT_EQ(rows.cell(i, 9), std::string(32, 'J'));
     }
+    // A new report over the kept storage overwrites the old rows.
+    const std::size_t held = rows.memoryBytes();
+    rows.reuse();
+    EXPECT_EQ(rows.count(), 0);
+    r.fields[24] = "new";
+    const auto other = r.encode();
+    for (int i = 0; i < 2000; ++i)
+        rows.append(other.data(), "d");
+    EXPECT_EQ(rows.count(), 2000);
+    EXPECT_EQ(rows.memoryBytes(), held);
+    for (int i : {0, 1999}) {
+        EXPECT_EQ(rows.cell(i, 10), "d");
+        EXPECT_EQ(rows.cell(i, 24), "new");
+        EXPECT_EQ(rows.cell(i, 23), std::string(32, 'X'));
+    }
     rows.clear();
     EXPECT_EQ(rows.count(), 0);
     EXPECT_EQ(rows.cell(0, 0), "");
+    EXPECT_LT(rows.memoryBytes(), held);
 }
 
 } // namespace
