@@ -26,5 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int main = palvero::pickMainRow(records, palvero::mainUnitText(type));
     palvero::pickAdditionalValues(records, main, options % 17, options & 0x20);
     palvero::fullDecodeLines(records, "12345678");
+    const palvero::ApplicationData content = palvero::applicationData(f, s);
+    if (content != palvero::ApplicationData::Records)
+        palvero::undecodedListingLines(content, f, s, "12345678");
     return 0;
 }

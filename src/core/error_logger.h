@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace palvero {
@@ -35,6 +36,11 @@ public:
     virtual ~ErrorLogger() = default;
     virtual void LogErrorCode(int code) = 0;
     virtual void LogErrorText(const std::string& text) = 0;
+
+    // From Start to Stop a log that cannot be written is reported to the operator once, not
+    // per telegram, and each entry that could not be written goes to `readerLog` instead.
+    virtual void beginReading(std::function<void(const std::string&)> /*readerLog*/) {}
+    virtual void endReading() {}
 };
 
 } // namespace palvero

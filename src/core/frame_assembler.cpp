@@ -1,5 +1,7 @@
 #include "frame_assembler.h"
 
+#include "telegram_processor.h"
+
 #include <algorithm>
 #include <exception>
 
@@ -39,7 +41,12 @@ void FrameAssembler::receive(const uint8_t* data, size_t n)
                            m_buffer.begin() + static_cast<std::ptrdiff_t>(stop) + 1);
             head = stop + 1;
             m_table.fullDecodeMode = false;
-            m_handler(m_frame);
+            try {
+                m_handler(m_frame);
+            } catch (const FrameTooShort& e) {
+                // Costs only this frame: the frames behind it in the buffer are good.
+                m_table.addReaderLogLine(std::string("Exception receiving - ") + e.what());
+            }
         }
     } catch (const std::exception& e) {
         m_table.addReaderLogLine(std::string("Exception receiving - ") + e.what());

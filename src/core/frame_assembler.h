@@ -16,7 +16,8 @@ namespace palvero {
 // search goes on from the next byte, so one bad byte costs no later frame. Bytes that
 // cannot begin a frame are discarded; more than 512 unconsumed bytes are discarded too.
 // An error raised while a frame is handled is logged to the reader log as
-// "Exception receiving - <message>" and empties the receive state.
+// "Exception receiving - <message>" and empties the receive state; a frame too short for
+// a telegram is logged the same way but costs only itself.
 class FrameAssembler {
 public:
     using FrameHandler = std::function<void(ReceiverFrame&)>;

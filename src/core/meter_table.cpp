@@ -201,6 +201,18 @@ void MeterTable::setFlag(RowFlag f, int row, bool on)
         add(m_tally.Repeated, on ? 1 : -1);
 }
 
+uint8_t MeterTable::rowFlags(int row) const
+{
+    return row >= 0 && static_cast<size_t>(row) < m_flags.size() ? m_flags[static_cast<size_t>(row)] : 0;
+}
+
+void MeterTable::setRowFlags(int row, uint8_t bits)
+{
+    for (RowFlag f : {RowFlag::LowBattery, RowFlag::Decrypted, RowFlag::Repeated, RowFlag::MrvTest,
+                      RowFlag::MrvProcess, RowFlag::MrvDone})
+        setFlag(f, row, (bits & flagBit(f)) != 0);
+}
+
 void MeterTable::clearFlag(RowFlag f)
 {
     for (auto& bits : m_flags)

@@ -122,6 +122,9 @@ public:
     void setFlag(RowFlag f, int row, bool on);
     // Clears one flag for every row that has flags.
     void clearFlag(RowFlag f);
+    // All flags of a row as one set of bits, so that a row moved elsewhere takes them along.
+    uint8_t rowFlags(int row) const;
+    void setRowFlags(int row, uint8_t bits);
 
     // The counters as last recounted (after every telegram); see recountMediumCounters.
     const MediumCounters& mediumCounters() const { return m_counters; }

@@ -50,4 +50,12 @@ std::string hexByte(uint8_t b);
 // Value of a hexadecimal digit of either case; -1 for any other character.
 int hexDigitValue(char c);
 
+// A telegram byte as a cell character: control bytes (below 0x20, and 0x7F) show as ".",
+// so that no text from the air can break a line of the table, a log or a CSV file. Bytes
+// 0x80 to 0xFF stay as they are: cells are single-byte (Latin-1) text.
+inline char printableCellChar(uint8_t b)
+{
+    return b < 0x20 || b == 0x7F ? '.' : static_cast<char>(b);
+}
+
 } // namespace palvero

@@ -49,6 +49,9 @@ int chainEnd(const ReceiverFrame& f, int at, int end)
     return next;
 }
 
+// The record walk over telegram data `f` (cut after its last data byte) from offset `p`.
+void walkRecords(const ReceiverFrame& f, int p, char decimalSeparator, DecodedRecords& records);
+
 } // namespace
 
 const std::string& DecodedRecords::cell(int row, int column) const
@@ -108,10 +111,23 @@ void decodeTelegram(const ReceiverFrame& f, const ReadingSettings& s, char decim
     if (skipsRecordDecoding(f, s))
         return;
 
-    // The last telegram data byte; the RSSI and CRC bytes behind it are never walked.
+    // Every data field, VIFE chain and text is read from the telegram data alone: the RSSI,
+    // CRC and stop bytes behind them are no record's bytes.
     const int end = std::min(telegramDataEnd(f.size(), s), static_cast<int>(f.size()) - 1);
-    int number = 1;
     int p = firstRecordOffset(f);
+    if (end < p)
+        return;
+    ReceiverFrame& data = records.telegramData;
+    data.assign(f.begin(), f.begin() + end + 1);
+    walkRecords(data, p, decimalSeparator, records);
+}
+
+namespace {
+
+void walkRecords(const ReceiverFrame& f, int p, char decimalSeparator, DecodedRecords& records)
+{
+    const int end = static_cast<int>(f.size()) - 1;
+    int number = 1;
     VifInfo info;
     while (p <= end) {
         const uint8_t dif = f[static_cast<size_t>(p)];
@@ -154,6 +170,8 @@ void decodeTelegram(const ReceiverFrame& f, const ReadingSettings& s, char decim
     }
 }
 
+} // namespace
+
 int pickMainRow(const DecodedRecords& records, const std::string& mainUnit)
 {
     for (int r = 0; r < records.recordCount(); ++r)
@@ -184,6 +202,37 @@ std::vector<std::string> pickAdditionalValues(const DecodedRecords& records, int
         start = next;
     }
     return slots;
+}
+
+ApplicationData applicationData(const ReceiverFrame& f, const ReadingSettings& s)
+{
+    if (isManufacturerCi(byteAt(f, frame::kCi)))
+        return ApplicationData::ManufacturerDefined;
+    const TransportLayout t = transportLayout(f);
+    if (!configurationWord(f, t).encrypted())
+        return ApplicationData::Records;
+    const int end = std::min(telegramDataEnd(f.size(), s), static_cast<int>(f.size()) - 1);
+    const bool plain = t.payload <= end && f[static_cast<size_t>(t.payload)] == kFillByte;
+    return plain ? ApplicationData::Records : ApplicationData::Encrypted;
+}
+
+std::vector<std::string> undecodedListingLines(ApplicationData what, const ReceiverFrame& f,
+                                               const ReadingSettings& s, const std::string& meterId)
+{
+    std::vector<std::string> lines;
+    lines.push_back("Decode of telegram for device " + meterId);
+    if (what == ApplicationData::Encrypted) {
+        const int mode = configurationWord(f, transportLayout(f)).securityMode();
+        lines.push_back("Payload is encrypted (security mode " + std::to_string(mode) + ") and was not decoded");
+    } else if (what == ApplicationData::ManufacturerDefined) {
+        const int from = frame::kCi + 1;
+        const int end = std::min(telegramDataEnd(f.size(), s), static_cast<int>(f.size()) - 1);
+        std::string line = "Manufacturer data (CI " + hexByte(byteAt(f, frame::kCi)) + "), not decoded: ";
+        appendSpaced(line, f, from, end);
+        lines.push_back(std::move(line));
+    }
+    lines.emplace_back();
+    return lines;
 }
 
 std::vector<std::string> fullDecodeLines(const DecodedRecords& records, const std::string& meterId)

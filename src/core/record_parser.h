@@ -28,6 +28,11 @@ public:
     // Makes the trailing empty row a record row and adds a new empty row; gives the record row.
     Row& addRow();
 
+    // The frame cut after its last telegram data byte, as the last walk read it: a record
+    // that runs into the RSSI, CRC or stop bytes runs out of data instead. Kept here so
+    // that its buffer serves every telegram.
+    ReceiverFrame telegramData;
+
 private:
     void ensure(int rows);
     void clearRow(int r);
@@ -40,6 +45,16 @@ private:
 int firstRecordOffset(const ReceiverFrame& f);
 // True when the telegram's application layer is a private format that is not decoded.
 bool skipsRecordDecoding(const ReceiverFrame& f, const ReadingSettings& s);
+
+// CI fields 0xA0 to 0xB7 carry an application layer that the manufacturer defines.
+inline bool isManufacturerCi(uint8_t ciField) { return ciField >= 0xA0 && ciField <= 0xB7; }
+
+// What a telegram's application data can give the meter's row: records, or nothing,
+// because they are still encrypted (the header says so and they do not begin with 0x2F
+// after any decryption) or because the manufacturer defines their layout. Only records
+// may change the row's values: anything else would show numbers the meter never sent.
+enum class ApplicationData { Records, Encrypted, ManufacturerDefined };
+ApplicationData applicationData(const ReceiverFrame& f, const ReadingSettings& s);
 
 // Walks the data records of a (decrypted) frame into `records`. Records are read up to
 // the last telegram data byte; no byte outside the frame is ever read.
@@ -55,5 +70,9 @@ std::vector<std::string> pickAdditionalValues(const DecodedRecords& records, int
 
 // Lines of the full-decode listing for one telegram: heading, one line per record, an empty line.
 std::vector<std::string> fullDecodeLines(const DecodedRecords& records, const std::string& meterId);
+// The listing of a telegram whose application data give no records: the heading, a line
+// that says why (with the security mode, or the manufacturer's bytes in hex), an empty line.
+std::vector<std::string> undecodedListingLines(ApplicationData what, const ReceiverFrame& f,
+                                               const ReadingSettings& s, const std::string& meterId);
 
 } // namespace palvero

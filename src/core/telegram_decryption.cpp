@@ -35,7 +35,7 @@ std::string encryptionDescription(uint8_t configurationLow, uint8_t configuratio
     if (configurationLow == 0 && configurationHigh == 0)
         return "Not encrypted ";
     std::string text;
-    switch (configurationHigh & 0x0F) {
+    switch (ConfigurationWord{configurationLow, configurationHigh}.securityMode()) {
     case kModeDedicatedIv:
         text = "AES-128, Mode 5 (Dedicated IV). ";
         break;
@@ -152,23 +152,22 @@ void TelegramDecryption::decrypt(int row, const std::string& meterId, ReceiverFr
 {
     m_table.setFlag(RowFlag::Decrypted, row, false);
     const TransportLayout t = transportLayout(f);
-    const uint8_t low = t.configuration >= 0 ? byteAt(f, t.configuration) : 0;
-    const uint8_t high = t.configuration >= 0 ? byteAt(f, t.configuration + 1) : 0;
-    if (low == 0 && high == 0) {
+    const ConfigurationWord word = configurationWord(f, t);
+    if (!word.encrypted()) {
         m_table.setFlag(RowFlag::Decrypted, row, true);
         return;
     }
-    const int mode = high & 0x0F;
-    if (mode == 0) {
-        m_table.setFlag(RowFlag::Decrypted, row, true);
-        return;
-    }
+    const int mode = word.securityMode();
     if (mode != kModeDedicatedIv && mode != kModeZeroIv)
         return;
 
     const int first = t.payload;
     const int end = std::min(telegramDataEnd(f.size(), m_settings), static_cast<int>(f.size()) - 1);
     const size_t length = end >= first ? static_cast<size_t>(end - first + 1) : 0;
+    // Meters may send plain records after their encrypted blocks: only the blocks that the
+    // configuration counts are decrypted, when they fit. Otherwise the whole payload is.
+    const size_t counted = static_cast<size_t>(word.encryptedBlocks()) * 16;
+    const size_t decrypted = counted > 0 && counted <= length ? counted : length;
 
     AesBlock iv{};
     if (mode == kModeDedicatedIv) {
@@ -205,7 +204,7 @@ void TelegramDecryption::decrypt(int row, const std::string& meterId, ReceiverFr
     }
     if (!key || length == 0)
         return;
-    if (!m_aes.decrypt(*key, iv, f.data() + first, length))
+    if (!m_aes.decrypt(*key, iv, f.data() + first, decrypted))
         return;
     m_table.setFlag(RowFlag::Decrypted, row, f[static_cast<size_t>(first)] == 0x2F);
 }

@@ -5,18 +5,26 @@
 
 #include <algorithm>
 #include <charconv>
-#include <stdexcept>
+#include <limits>
 
 namespace palvero {
 
 namespace {
 
-// An integer cell; anything that is not a whole number counts as 0.
-int cellNumber(const std::string& text)
+// The "No." after a cell's number: anything that is not a whole number counts as 0. An
+// imported number too large for the type stops at the largest one instead of wrapping.
+int64_t nextRowNumber(const std::string& text)
 {
-    int value = 0;
+    constexpr int64_t kLargest = std::numeric_limits<int64_t>::max();
+    int64_t value = 0;
     auto res = std::from_chars(text.data(), text.data() + text.size(), value);
-    return res.ec == std::errc() && res.ptr == text.data() + text.size() ? value : 0;
+    if (res.ptr != text.data() + text.size())
+        return 1;
+    if (res.ec == std::errc::result_out_of_range)
+        return text[0] == '-' ? std::numeric_limits<int64_t>::min() + 1 : kLargest;
+    if (res.ec != std::errc())
+        return 1;
+    return value == kLargest ? kLargest : value + 1;
 }
 
 bool isRepeated(const ReceiverFrame& f, const TransportLayout& t)
@@ -76,7 +84,7 @@ TelegramProcessor::TelegramProcessor(MeterTable& table, const ReadingSettings& s
 void TelegramProcessor::process(ReceiverFrame& f)
 {
     if (f.size() < frame::kMinimumLength)
-        throw std::length_error("Frame of " + std::to_string(f.size()) + " bytes is too short for a telegram");
+        throw FrameTooShort(f.size());
 
     const uint8_t ciField = f[frame::kCi];
     if (m_settings.DiscardCI && !isKnownCi(ciField)) {
@@ -129,8 +137,8 @@ void TelegramProcessor::updateRow(int row, const std::string& meterId, const Rec
 {
     MeterTable& t = m_table;
 
-    char number[16];
-    auto end = std::to_chars(number, number + sizeof number, cellNumber(t.cell(row - 1, col::No)) + 1).ptr;
+    char number[24];
+    auto end = std::to_chars(number, number + sizeof number, nextRowNumber(t.cell(row - 1, col::No))).ptr;
     t.setCell(row, col::No, std::string_view(number, static_cast<size_t>(end - number)));
     t.setCell(row, col::MeterId, meterId);
     end = std::to_chars(number, number + sizeof number, f[frame::kVersion]).ptr;
@@ -147,9 +155,11 @@ void TelegramProcessor::updateRow(int row, const std::string& meterId, const Rec
     t.setCell(row, col::Mfr, manufacturerText(f[frame::kManufacturer], f[frame::kManufacturer + 1]));
     const uint8_t deviceType = byteAt(f, layout.deviceTypeOffset());
     t.setCell(row, col::Medium, mediumText(deviceType));
+    // The meter's own identification number from a long header: behind a radio converter
+    // (an extended link layer) the link address is the converter's.
     std::string auxiliary;
-    if (layout.ci == ci::LongHeader)
-        for (int i = 15; i >= 12; --i)
+    if (layout.longHeader >= 0)
+        for (int i = layout.longHeader + 3; i >= layout.longHeader; --i)
             auxiliary += hexByte(byteAt(f, i));
     t.setCell(row, col::AuxiliaryId, auxiliary);
     t.setCell(row, col::Rssi, rssiText(f, m_settings));
@@ -171,22 +181,30 @@ void TelegramProcessor::updateRow(int row, const std::string& meterId, const Rec
     }
 
     t.recountMediumCounters();
-    decodeTelegram(f, m_settings, m_formats.decimalSeparator(), m_records);
-
-    const std::string mainUnit = mainUnitText(deviceType);
-    const int mainRow = pickMainRow(m_records, mainUnit);
-    if (mainRow >= 0) {
-        t.setCell(row, col::MainValue, m_records.cell(mainRow, DecodedRecords::Value));
-        t.setCell(row, col::Units, mainUnit);
+    const ApplicationData content = applicationData(f, m_settings);
+    if (content == ApplicationData::Records) {
+        decodeTelegram(f, m_settings, m_formats.decimalSeparator(), m_records);
+        const std::string mainUnit = mainUnitText(deviceType);
+        const int mainRow = pickMainRow(m_records, mainUnit);
+        if (mainRow >= 0) {
+            t.setCell(row, col::MainValue, m_records.cell(mainRow, DecodedRecords::Value));
+            t.setCell(row, col::Units, mainUnit);
+        }
+        const int slots = std::clamp(m_settings.Count, 0, kMaxAdditionalValues);
+        auto values = pickAdditionalValues(m_records, mainRow, slots, m_settings.RemoveUnit);
+        for (int k = 0; k < slots; ++k)
+            t.setCell(row, col::FirstAdditional + k, values[static_cast<size_t>(k)]);
+    } else {
+        // Nothing readable: the values the row holds stay, and so does a later key's chance.
+        m_records.clear();
     }
-    const int slots = std::clamp(m_settings.Count, 0, kMaxAdditionalValues);
-    auto values = pickAdditionalValues(m_records, mainRow, slots, m_settings.RemoveUnit);
-    for (int k = 0; k < slots; ++k)
-        t.setCell(row, col::FirstAdditional + k, values[static_cast<size_t>(k)]);
 
-    if (t.fullDecodeMode)
-        for (auto& line : fullDecodeLines(m_records, meterId))
+    if (t.fullDecodeMode) {
+        auto lines = content == ApplicationData::Records ? fullDecodeLines(m_records, meterId)
+                                                         : undecodedListingLines(content, f, m_settings, meterId);
+        for (auto& line : lines)
             t.fullDecodeListing.push_back(std::move(line));
+    }
 
     t.lastReadRow = row;
     t.notifyStatusText(0, "Last read device: " + meterId);

@@ -9,9 +9,20 @@
 #include "telegram_decryption.h"
 #include "transport_layer.h"
 
+#include <stdexcept>
 #include <string>
 
 namespace palvero {
+
+// A frame too short to hold a telegram's link layer. Frame assembly drops such a frame
+// alone and goes on with the frames behind it.
+class FrameTooShort : public std::length_error {
+public:
+    explicit FrameTooShort(size_t length)
+        : std::length_error("Frame of " + std::to_string(length) + " bytes is too short for a telegram")
+    {
+    }
+};
 
 // The reader's heart: takes one receiver frame, applies the filters of the settings,
 // finds or adds the meter's row, decrypts, fills the row's cells from the link and

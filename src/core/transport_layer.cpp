@@ -50,4 +50,11 @@ TransportLayout transportLayout(const ReceiverFrame& f)
     return t;
 }
 
+ConfigurationWord configurationWord(const ReceiverFrame& f, const TransportLayout& t)
+{
+    if (t.configuration < 0)
+        return {};
+    return {byteAt(f, t.configuration), byteAt(f, t.configuration + 1)};
+}
+
 } // namespace palvero

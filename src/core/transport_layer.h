@@ -34,6 +34,20 @@ struct TransportLayout {
 
 TransportLayout transportLayout(const ReceiverFrame& f);
 
+// The transport header's configuration word (both bytes 0 where there is none).
+struct ConfigurationWord {
+    uint8_t low = 0;
+    uint8_t high = 0;
+
+    // Bits 0-4 of the high byte: 0 none, 4 and 5 AES-128 CBC, the others not read here.
+    int securityMode() const { return high & 0x1F; }
+    // Bits 4-7 of the low byte: how many 16-byte blocks the meter encrypted.
+    int encryptedBlocks() const { return low >> 4; }
+    // The header says the payload is encrypted.
+    bool encrypted() const { return (low != 0 || high != 0) && securityMode() != 0; }
+};
+ConfigurationWord configurationWord(const ReceiverFrame& f, const TransportLayout& t);
+
 // The byte at `offset`, or 0 for an offset outside the frame.
 inline uint8_t byteAt(const ReceiverFrame& f, int offset)
 {

@@ -112,8 +112,11 @@ FieldExtent decodeVariableLength(std::string& text, const ReceiverFrame& f, int 
         r.overrun = true;
         return r;
     }
-    if (lvar <= 0xBF)
-        text.assign(f.begin() + d + 1, f.begin() + d + 1 + n);
+    if (lvar <= 0xBF) {
+        text.resize(static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i)
+            text[static_cast<size_t>(i)] = printableCellChar(f[static_cast<size_t>(d + 1 + i)]);
+    }
     else if (lvar <= 0xCF)
         text = hexInOrder(f, d + 1, n);
     else if (lvar <= 0xDF)

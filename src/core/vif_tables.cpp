@@ -129,7 +129,7 @@ std::string plainText(const ReceiverFrame& f, int lengthAt)
     int len = byteAt(f, lengthAt);
     std::string text;
     for (int i = 1; i <= len && static_cast<size_t>(lengthAt + i) < f.size(); ++i)
-        text += static_cast<char>(f[static_cast<size_t>(lengthAt + i)]);
+        text += printableCellChar(f[static_cast<size_t>(lengthAt + i)]);
     return text;
 }
 

@@ -14,18 +14,27 @@ namespace palvero {
 
 namespace {
 
-// Writes the rows of the table in `order` back into it, numbered from 1.
+// Writes the rows of the table in `order` back into it, numbered from 1. Each row takes its
+// flags and its last-read mark along: they describe the meter, not the position.
 void writeBack(MeterTable& table, const std::vector<int>& order)
 {
     TextGrid grid(1 + static_cast<int>(order.size()), table.columnCount());
+    std::vector<uint8_t> flags;
+    int lastRead = 0;
     int r = 1;
     for (int from : order) {
         for (int c = 0; c < table.columnCount(); ++c)
             grid.setCell(r, c, table.cell(from, c));
         grid.setCell(r, col::No, std::to_string(r));
+        flags.push_back(table.rowFlags(from));
+        if (from == table.lastReadRow)
+            lastRead = r;
         ++r;
     }
     table.replaceData(grid);
+    for (size_t i = 0; i < flags.size(); ++i)
+        table.setRowFlags(static_cast<int>(i) + 1, flags[i]);
+    table.lastReadRow = lastRead;
 }
 
 template <typename Reorder>
@@ -65,16 +74,17 @@ std::vector<int> groupBy(const MeterTable& table, int column, const std::vector<
 } // namespace
 
 bool ExportGridCsv(const TextGrid& grid, const std::string& defaultName, const std::string& separator,
-                   const std::filesystem::path& folder, Operator& op, ErrorLogger& log)
+                   const std::filesystem::path& folder, Operator& op, ErrorLogger& log,
+                   std::filesystem::path* written)
 {
     return ExportRowsCsv(
         std::max(grid.rowCount() - 1, 0), [&grid](int r, std::vector<std::string>& cells) { cells = grid.row(r + 1); },
-        defaultName, separator, folder, op, log);
+        defaultName, separator, folder, op, log, written);
 }
 
 bool ExportRowsCsv(int rows, const std::function<void(int, std::vector<std::string>&)>& rowCells,
                    const std::string& defaultName, const std::string& separator, const std::filesystem::path& folder,
-                   Operator& op, ErrorLogger& log)
+                   Operator& op, ErrorLogger& log, std::filesystem::path* written)
 {
     FileDialogSpec spec{kExportDialogTitle, kExportDialogFilter, kExportDialogExtension, folder.string(), defaultName};
     std::optional<std::string> chosen = op.askSaveFile(spec);
@@ -98,6 +108,8 @@ bool ExportRowsCsv(int rows, const std::function<void(int, std::vector<std::stri
         log.LogErrorText("Cannot write " + path.string());
         return false;
     }
+    if (written)
+        *written = path;
     return true;
 }
 

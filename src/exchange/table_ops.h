@@ -21,23 +21,25 @@ inline constexpr char kExportDialogExtension[] = "csv";
 
 // Writes data rows 1 .. last of a grid (every column, an empty last row included) as CSV
 // to a file the operator chooses, preset with `defaultName` in `folder`. Gives whether a
-// file was written; a failed write is shown and logged (code 10).
+// file was written (its path in `written` when given); a failed write is shown and logged
+// (code 10).
 bool ExportGridCsv(const TextGrid& grid, const std::string& defaultName, const std::string& separator,
-                   const std::filesystem::path& folder, Operator& op, ErrorLogger& log);
+                   const std::filesystem::path& folder, Operator& op, ErrorLogger& log,
+                   std::filesystem::path* written = nullptr);
 
 // The same for rows that are not held as a grid (a long report): `rowCells(r, cells)` fills
 // the cells of row r, r = 0 .. rows - 1, which are written as they come.
 bool ExportRowsCsv(int rows, const std::function<void(int, std::vector<std::string>&)>& rowCells,
                    const std::string& defaultName, const std::string& separator, const std::filesystem::path& folder,
-                   Operator& op, ErrorLogger& log);
+                   Operator& op, ErrorLogger& log, std::filesystem::path* written = nullptr);
 
 // Removes data row `row` (row > 0): the rows below move up with their flags and "No." is
 // renumbered 1, 2, 3 ...; the only data row is emptied and its flags cleared instead.
 // Gives the removed row's meter ID, so that its node can leave the tree.
 std::string RemoveTableRow(MeterTable& table, int row);
 
-// The three re-orderings of the table. "No." is renumbered; the row flags stay with the
-// row positions. Rows that the order does not place (no meter ID, a medium outside the
+// The three re-orderings of the table. "No." is renumbered; every row takes its flags and
+// the last-read mark with it. Rows that the order does not place (no meter ID, a medium outside the
 // fixed list) follow in table order, so no row is lost. Failures are logged (231..233).
 void SortByMeterId(MeterTable& table, ErrorLogger& log);
 void GroupByMedium(MeterTable& table, ErrorLogger& log);

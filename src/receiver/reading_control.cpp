@@ -210,6 +210,7 @@ void ReadingControl::start()
     }
     m_reading = true;
     m_readingStart = now();
+    m_hasRead = true;
     changed();
 }
 
@@ -218,6 +219,7 @@ void ReadingControl::stop()
     release();
     if (m_reading) {
         m_reading = false;
+        m_readingEnd = now();
         changed();
     }
 }
@@ -232,7 +234,8 @@ void ReadingControl::sendData(const std::string& text)
 
 std::string ReadingControl::elapsedTimeText() const
 {
-    long long seconds = std::chrono::duration_cast<std::chrono::seconds>(now() - m_readingStart).count();
+    const auto end = m_reading ? now() : m_readingEnd;
+    long long seconds = std::chrono::duration_cast<std::chrono::seconds>(end - m_readingStart).count();
     seconds = std::max(seconds, 0LL);
     // Shown as a time of day, so a reading of more than a day starts again at 00:00:00.
     DateTime elapsed;
@@ -256,6 +259,12 @@ std::string ReadingControl::elapsedTimeText() const
 void ReadingControl::tick()
 {
     if (m_reading)
+        m_table.notifyStatusText(kElapsedPanel, elapsedTimeText());
+}
+
+void ReadingControl::refreshCounts()
+{
+    if (m_reading || m_hasRead)
         m_table.notifyStatusText(kElapsedPanel, elapsedTimeText());
 }
 

@@ -58,6 +58,9 @@ public:
     std::string elapsedTimeText() const;
     // Raises the elapsed-time text as status text of panel 1.
     void tick();
+    // Raises it again after the table changed under it, also after a reading ended (with
+    // the elapsed time frozen at Stop); nothing before the first reading.
+    void refreshCounts();
 
     // The v1 mode number that "G" sets for a mode text ("T1" 1 ... "T2+C" 11); nothing
     // for an unknown text.
@@ -86,6 +89,8 @@ private:
     bool m_inExchange = false;
     std::string m_openName; // the port name the port was opened with
     std::chrono::steady_clock::time_point m_readingStart;
+    std::chrono::steady_clock::time_point m_readingEnd;
+    bool m_hasRead = false;
 };
 
 } // namespace palvero

@@ -2,6 +2,8 @@
 
 #include "ini_document.h"
 
+#include <algorithm>
+
 namespace palvero {
 
 std::string settingText(const Settings& s, const SettingKey& k)
@@ -28,7 +30,7 @@ void applySetting(Settings& s, const SettingKey& k, const std::optional<std::str
     }
 
     std::optional<int32_t> number;
-    if (fileValue)
+    if (fileValue && !k.writeOnly)
         number = parseIniInteger(*fileValue);
     const int64_t v = number ? *number : k.numberDefault;
 
@@ -40,7 +42,7 @@ void applySetting(Settings& s, const SettingKey& k, const std::optional<std::str
             s.*k.flag = v != 0;
         break;
     case SettingType::Integer:
-        s.*k.integer = static_cast<int>(v);
+        s.*k.integer = static_cast<int>(std::clamp<int64_t>(v, k.minimum, k.maximum));
         break;
     case SettingType::Colour:
         s.*k.colour = static_cast<uint32_t>(v);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,12 @@ struct SettingKey {
     uint32_t Settings::*colour = nullptr;
     std::string_view textDefault;
     int64_t numberDefault = 0;
+    // The range of an integer: what its control can show. A value from the file outside
+    // it is brought to the nearer end, so that no part of the program meets it.
+    int minimum = std::numeric_limits<int>::min();
+    int maximum = std::numeric_limits<int>::max();
+    // Written from a hidden control and never read back: loading always gives the default.
+    bool writeOnly = false;
     void (*rule)(Settings&, bool) = nullptr;
 };
 
@@ -70,11 +77,19 @@ constexpr SettingKey flag(std::string_view section, std::string_view key, bool S
 }
 
 constexpr SettingKey integer(std::string_view section, std::string_view key, int Settings::*field, int def,
-    SettingsPage page = SettingsPage::Communication)
+    int minimum, int maximum, SettingsPage page = SettingsPage::Communication)
 {
     SettingKey k = entry(section, key, SettingType::Integer, page);
     k.integer = field;
     k.numberDefault = def;
+    k.minimum = minimum;
+    k.maximum = maximum;
+    return k;
+}
+
+constexpr SettingKey writeOnly(SettingKey k)
+{
+    k.writeOnly = true;
     return k;
 }
 
@@ -106,7 +121,7 @@ inline constexpr auto kSettingKeys = [] {
         flag(kComPort, "DTR", &Settings::DTR, false),
 
         text(kMisc, "ExportSeparator", &Settings::ExportSeparator, ";"),
-        integer(kMisc, "Retry", &Settings::Retry, 0),
+        writeOnly(integer(kMisc, "Retry", &Settings::Retry, 0, 0, 9)),
         colour(kMisc, "ColorRow", &Settings::ColorRow, 12639424),
         colour(kMisc, "LowBattery", &Settings::LowBattery, 65535),
         colour(kMisc, "FromRepeater", &Settings::FromRepeater, 16711680),
@@ -116,7 +131,7 @@ inline constexpr auto kSettingKeys = [] {
         flag(kMisc, "SaveMeters", &Settings::SaveMeters, false),
         flag(kMisc, "AutoFillKey", &Settings::AutoFillKey, true),
         flag(kMisc, "BoldFont", &Settings::BoldFont, false),
-        integer(kMisc, "FontSize", &Settings::FontSize, 8),
+        integer(kMisc, "FontSize", &Settings::FontSize, 8, kMinFontSize, kMaxFontSize),
         flag(kMisc, "Apator", &Settings::Apator, false),
         flag(kMisc, "UseDBMeters", &Settings::UseDBMeters, false, kComm, setUseDBMeters),
         flag(kMisc, "ShowRepeaters", &Settings::ShowRepeaters, false),
@@ -145,7 +160,7 @@ inline constexpr auto kSettingKeys = [] {
         flag(kWireless, "V1", &Settings::V1, false, kComm, setV1),
         flag(kWireless, "V2", &Settings::V2, true, kComm, setV2),
 
-        integer(kTitles, "Count", &Settings::Count, 0, kAdditional),
+        integer(kTitles, "Count", &Settings::Count, 0, 0, kMaxAdditionalValues, kAdditional),
         text(kTitles, "Title1", &Settings::Title1, "", kAdditional),
         text(kTitles, "Title2", &Settings::Title2, "", kAdditional),
         text(kTitles, "Title3", &Settings::Title3, "", kAdditional),
@@ -163,8 +178,9 @@ inline constexpr auto kSettingKeys = [] {
 std::string settingText(const Settings& s, const SettingKey& k);
 
 // Stores a value read from the file into the record: text as it stands; a number that
-// does not read as an integer takes the key's default; a flag goes through its rule.
-// No value (the key is missing) gives the default.
+// does not read as an integer takes the key's default, an integer is brought into its
+// range; a flag goes through its rule. No value (the key is missing), or a write-only
+// key, gives the default.
 void applySetting(Settings& s, const SettingKey& k, const std::optional<std::string>& fileValue);
 
 } // namespace palvero

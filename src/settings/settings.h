@@ -72,8 +72,8 @@ void setV2(Settings& s, bool on);
 // "Decrypt AES-128" drives the hidden "AES-128 mode 1" to the opposite state.
 void setAES128_5(Settings& s, bool on);
 
-// The ranges that the additional-values counter and the font size up-down show; the
-// record itself keeps whatever the file said.
+// The ranges that the additional-values counter and the font size up-down show; loading
+// brings the file's values into them.
 constexpr int kMinFontSize = 6;
 constexpr int kMaxFontSize = 36;
 int clampedCount(int count);

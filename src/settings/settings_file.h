@@ -14,7 +14,8 @@ inline constexpr char kNoWritePermissionText[] = "Settings will not be saved, no
 
 // Reads every key into the record, section by section ("Com port", "Misc", "Wireless",
 // "Titles"), a missing key taking its default, and applies the rules of the tied boxes
-// as each key arrives. Values are kept as the file has them (no clamping).
+// as each key arrives. Integers are brought into the ranges their controls show;
+// the write-only Retry always loads as 0.
 void loadSettings(Settings& s, const IniDocument& doc);
 
 // The same from the settings file. A missing or unreadable file loads every default;
@@ -36,8 +37,8 @@ void loadSettingsFile(Settings& s, const std::filesystem::path& iniFile);
 [[nodiscard]] bool saveAdditionalPage(const Settings& s, const std::filesystem::path& iniFile);
 
 // What the main window reads from the file to size the meter table before the Settings
-// window exists. Values as the file has them; missing keys give Count 0, BoldFont false
-// and FontSize 8.
+// window exists, in the same ranges as a full load; missing keys give Count 0, BoldFont
+// false and FontSize 8.
 struct StartupAppearance {
     int Count = 0;
     bool BoldFont = false;

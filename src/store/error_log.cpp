@@ -68,8 +68,30 @@ void ErrorLog::append(const fs::path& file, const std::string& entry, const char
 {
     const DateTime now = m_formats.now();
     const std::string line = entry + ", encountered at " + m_formats.timeText(now) + ",  " + m_formats.dateText(now);
-    if (!appendLine(file, line))
+    if (appendLine(file, line))
+        return;
+    if (!m_readerLog) {
         m_operator.showMessage(kFileErrorCaption, failureText, MessageIcon::Warning);
+        return;
+    }
+    m_readerLog("Cannot write " + file.filename().string() + ": " + line);
+    if (!m_reportedThisReading) {
+        m_reportedThisReading = true;
+        m_operator.showMessage(kFileErrorCaption, failureText, MessageIcon::Warning);
+    }
+}
+
+void ErrorLog::beginReading(std::function<void(const std::string&)> readerLog)
+{
+    if (m_readerLog)
+        return; // the same reading
+    m_readerLog = std::move(readerLog);
+    m_reportedThisReading = false;
+}
+
+void ErrorLog::endReading()
+{
+    m_readerLog = nullptr;
 }
 
 } // namespace palvero

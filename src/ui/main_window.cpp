@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include "cell_text.h"
 #include "grid_delegate.h"
 #include "measurement_file.h"
 #include "meter_saves.h"
@@ -7,6 +8,7 @@
 #include "meter_tree.h"
 #include "reader_log.h"
 #include "settings_file.h"
+#include "table_csv.h"
 #include "table_ops.h"
 
 #include <QAction>
@@ -91,10 +93,10 @@ void TForm1::buildWindow()
     BitBtn1->setObjectName("BitBtn1");
     connect(BitBtn1, &QPushButton::clicked, this, &TForm1::clearTableButton);
 
-    // Opens the template choice, which comes with the import/export window.
     Butt_exportTable = new QPushButton("Export", central);
     Butt_exportTable->setObjectName("Butt_exportTable");
-    Butt_exportTable->setEnabled(false);
+    Butt_exportTable->setToolTip("Export the table to a CSV file, plainly or through a template");
+    connect(Butt_exportTable, &QPushButton::clicked, this, [this] { emit templateChoiceRequested(1); });
 
     auto* searchLabel = new QLabel("Search ID:", central);
     Edit_searchID = new QLineEdit(central);
@@ -196,8 +198,10 @@ void TForm1::buildMenus()
     // Commands whose windows are not part of the program yet stay disabled.
     QMenu* file = menuBar()->addMenu("File");
     file->setObjectName("File1");
-    addCommand(file, "Import from CSV", "ImportfromCSV1", false);
-    addCommand(file, "Export data to CSV", "Exportdata1", false);
+    connect(addCommand(file, "Import from CSV", "ImportfromCSV1", true), &QAction::triggered, this,
+            [this] { emit templateChoiceRequested(0); });
+    connect(addCommand(file, "Export data to CSV", "Exportdata1", true), &QAction::triggered, this,
+            [this] { emit templateChoiceRequested(1); });
     connect(addCommand(file, "Save in database", "Saveindatabase1", true), &QAction::triggered, this,
             &TForm1::saveMeasurements);
     connect(addCommand(file, "Save log file", "Savelogfile1", true), &QAction::triggered, this, &TForm1::saveLogFile);
@@ -208,7 +212,8 @@ void TForm1::buildMenus()
     QMenu* tools = menuBar()->addMenu("Tools");
     tools->setObjectName("Tools1");
     addCommand(tools, "Settings", "Settings1", false);
-    addCommand(tools, "Templates", "Templates1", false);
+    connect(addCommand(tools, "Templates", "Templates1", true), &QAction::triggered, this,
+            &TForm1::templatesRequested);
     connect(addCommand(tools, "Reports", "Reports1", true), &QAction::triggered, this, &TForm1::reportsRequested);
     connect(addCommand(tools, "Saved Meters", "SavedMeters1", true), &QAction::triggered, this,
             &TForm1::savedMetersRequested);
@@ -244,6 +249,11 @@ void TForm1::buildMenus()
 
 void TForm1::readingStateChanged(const ReadingControl::State&)
 {
+    // A log file that cannot be written is reported once per reading, not per telegram.
+    if (m_reading.reading())
+        m_context.errorLog.beginReading([this](const std::string& line) { m_table.addReaderLogLine(line); });
+    else
+        m_context.errorLog.endReading();
     Butt_read->setText(QString::fromStdString(m_reading.buttonCaption()));
     Button1->setEnabled(!m_reading.reading());
     if (m_reading.reading() && !Timer_elapsedTime->isActive())
@@ -265,7 +275,7 @@ void TForm1::searchMeter(const QString& text, bool exact)
 {
     if (text.isEmpty() || m_table.dataRowCount() < 2)
         return;
-    const std::string needle = text.toStdString();
+    const std::string needle = cellBytes(text);
     int found = 0;
     for (int r = 1; r < m_table.rowCount(); ++r) {
         const std::string& id = m_table.cell(r, col::MeterId);
@@ -281,12 +291,22 @@ void TForm1::clearTableButton()
     m_table.clearData();
     m_table.clearFlag(RowFlag::LowBattery);
     m_table.clearFlag(RowFlag::Decrypted);
+    tableCleared();
 }
 
 void TForm1::clearTablePopup()
 {
     m_table.clearData();
     m_tree->clear();
+    tableCleared();
+}
+
+void TForm1::tableCleared()
+{
+    // The tree's colours and the counts describe the rows that were just emptied.
+    m_table.recountMediumCounters();
+    m_reading.refreshCounts();
+    Tree_meters->viewport()->update();
 }
 
 void TForm1::clearKeys()
@@ -300,14 +320,19 @@ void TForm1::removeSelectedRow()
 {
     const std::string id = RemoveTableRow(m_table, m_table.selectedRow);
     if (!id.empty())
-        m_tree->removeMeter(QString::fromStdString(id));
+        m_tree->removeMeter(cellText(id));
     m_model->refreshMarkedRows();
 }
 
 void TForm1::exportWholeTable()
 {
-    ExportGridCsv(m_table.grid(), "meters.csv", m_context.settings.ExportSeparator, m_context.paths.dataFolder(),
-                  m_context.op, m_context.errorLog);
+    TableCsvResult result;
+    if (ExportGridCsv(m_table.grid(), "meters.csv", m_context.settings.ExportSeparator, m_context.paths.dataFolder(),
+                      m_context.op, m_context.errorLog, &result.file)) {
+        result.status = TableCsvResult::Status::Done;
+        result.rows = m_table.dataRowCount();
+        m_table.notifyStatusText(kExchangeStatusPanel, exportStatusText(result));
+    }
 }
 
 void TForm1::saveLogFile()
@@ -363,7 +388,7 @@ void TForm1::applyColumnWidths()
     const int charWidth = fm.horizontalAdvance(QLatin1Char('0'));
     for (int c = 0; c < m_table.columnCount(); ++c) {
         const int chars = c < col::Fixed ? kColumnChars[c] : 18;
-        const int title = fm.horizontalAdvance(QString::fromStdString(m_table.cell(0, c))) + 12;
+        const int title = fm.horizontalAdvance(cellText(m_table.cell(0, c))) + 12;
         Grid_values->setColumnWidth(c, std::max(chars * charWidth + 8, title));
     }
 }
@@ -377,6 +402,11 @@ void TForm1::applyAppearance()
     Grid_values->setFont(f);
     Grid_values->verticalHeader()->setMinimumSectionSize(1);
     Grid_values->verticalHeader()->setDefaultSectionSize(a.rowHeight());
+    // The title row is row 0 of the table: same font, same height.
+    QHeaderView* titles = Grid_values->horizontalHeader();
+    titles->setFont(f);
+    titles->setMinimumHeight(a.rowHeight());
+    titles->setMaximumHeight(a.rowHeight());
     applyColumnWidths();
 }
 
@@ -393,6 +423,8 @@ void TForm1::statusText(int panel, const std::string& text)
 
 void TForm1::tableRebuilt()
 {
+    // An import brought other meters: the counts follow at the next tick.
+    m_table.recountMediumCounters();
     m_tree->rebuild();
 }
 

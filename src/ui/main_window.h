@@ -97,6 +97,11 @@ public:
     QMenu* PopupMenu1 = nullptr;
 
 signals:
+    // Tools > "Templates".
+    void templatesRequested();
+    // The template choice for File > "Import from CSV" (mode 0), File > "Export data to
+    // CSV" and the Export button (mode 1).
+    void templateChoiceRequested(int mode);
     // Tools "Reports" and "Saved Meters": the program shows its windows.
     void reportsRequested();
     void savedMetersRequested();
@@ -112,6 +117,7 @@ private:
     void readingStateChanged(const ReadingControl::State& state);
     void selectRow(int row);
     void applyColumnWidths();
+    void tableCleared();
 
     MainWindowContext m_context;
     MeterTable m_table;

@@ -1,5 +1,7 @@
 #include "meter_table_model.h"
 
+#include "cell_text.h"
+
 #include "row_colours.h"
 
 #include <QApplication>
@@ -39,7 +41,7 @@ QVariant MeterTableModel::data(const QModelIndex& index, int role) const
     const int row = tableRow(index);
     switch (role) {
     case Qt::DisplayRole:
-        return QString::fromStdString(m_table.cell(row, index.column()));
+        return cellText(m_table.cell(row, index.column()));
     case Qt::BackgroundRole: {
         const RowBrush b = rowBrush(m_table, m_settings, row);
         if (b.kind == RowBrush::Highlight)
@@ -61,7 +63,7 @@ QVariant MeterTableModel::headerData(int section, Qt::Orientation orientation, i
     if (role != Qt::DisplayRole)
         return {};
     if (orientation == Qt::Horizontal)
-        return QString::fromStdString(m_table.cell(0, section));
+        return cellText(m_table.cell(0, section));
     return section + 1;
 }
 

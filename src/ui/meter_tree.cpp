@@ -1,5 +1,7 @@
 #include "meter_tree.h"
 
+#include "cell_text.h"
+
 #include <QPainter>
 #include <QPixmap>
 #include <QStyledItemDelegate>
@@ -110,13 +112,13 @@ void MeterTree::addMeter(const QString& meterId, const QString& key, Image image
 
 void MeterTree::updateRow(int row)
 {
-    const QString id = QString::fromStdString(m_table.cell(row, col::MeterId));
+    const QString id = cellText(m_table.cell(row, col::MeterId));
     if (hasNode(id))
         return;
     const std::string& value = m_table.cell(row, col::MainValue);
     const bool read = !value.empty() && value != "Exception"
         && m_table.cell(row, col::Notes).find("AES") == std::string::npos;
-    addMeter(id, QString::fromStdString(m_table.cell(row, col::EncryptionKey)), read ? Read : NotRead);
+    addMeter(id, cellText(m_table.cell(row, col::EncryptionKey)), read ? Read : NotRead);
 }
 
 void MeterTree::clear()
@@ -133,7 +135,7 @@ void MeterTree::rebuild()
     for (int r = 1; r < m_table.rowCount(); ++r) {
         const std::string& id = m_table.cell(r, col::MeterId);
         if (!id.empty())
-            addMeter(QString::fromStdString(id), QString::fromStdString(m_table.cell(r, col::EncryptionKey)),
+            addMeter(cellText(id), cellText(m_table.cell(r, col::EncryptionKey)),
                      NotRead);
     }
     m_tree->setUpdatesEnabled(true);
@@ -147,14 +149,14 @@ QTreeWidgetItem* MeterTree::meterNode(const QString& meterId) const
 
 void MeterTree::updateKeyNode(int row, ErrorLogger& log)
 {
-    QTreeWidgetItem* node = meterNode(QString::fromStdString(m_table.cell(row, col::MeterId)));
+    QTreeWidgetItem* node = meterNode(cellText(m_table.cell(row, col::MeterId)));
     if (!node || node->childCount() == 0) {
         log.LogErrorText("No key node for meter " + m_table.cell(row, col::MeterId));
         return;
     }
     QTreeWidgetItem* keyNode = node->child(0);
     count(keyNode->text(0), -1);
-    keyNode->setText(0, QString::fromStdString(m_table.cell(row, col::EncryptionKey)));
+    keyNode->setText(0, cellText(m_table.cell(row, col::EncryptionKey)));
     count(keyNode->text(0), +1);
 }
 
@@ -171,7 +173,7 @@ void MeterTree::removeMeter(const QString& meterId)
 
 bool MeterTree::isRead(const QString& meterId) const
 {
-    for (int row : m_table.meterRows(meterId.toStdString())) {
+    for (int row : m_table.meterRows(cellBytes(meterId))) {
         const std::string& value = m_table.cell(row, col::MainValue);
         if (!value.empty() && value != "Exception" && !m_table.cell(row, col::Time).empty()
             && !m_table.cell(row, col::Date).empty() && m_table.flag(RowFlag::Decrypted, row))

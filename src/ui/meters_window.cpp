@@ -1,5 +1,6 @@
 #include "meters_window.h"
 
+#include "cell_text.h"
 #include "csv.h"
 #include "error_log.h"
 #include "table_ops.h"
@@ -200,8 +201,8 @@ void TMetersView::rowSelected(int gridRow)
 
 void TMetersView::showRow(int gridRow)
 {
-    Edit_id->setText(QString::fromStdString(m_model->cell(gridRow, kSerial)));
-    Edit_aes->setText(QString::fromStdString(m_model->cell(gridRow, kKey)));
+    Edit_id->setText(cellText(m_model->cell(gridRow, kSerial)));
+    Edit_aes->setText(cellText(m_model->cell(gridRow, kKey)));
 }
 
 void TMetersView::selectInView(int gridRow)
@@ -273,8 +274,8 @@ void TMetersView::newOrUpdate()
         id = id.rightJustified(8, '0');
         Edit_id->setText(id);
     }
-    const std::string meterId = id.toStdString();
-    const std::string key = Edit_aes->text().toStdString();
+    const std::string meterId = cellBytes(id);
+    const std::string key = cellBytes(Edit_aes->text());
     switch (m_context.meters.SaveMeter(meterId, key)) {
     case MetersFile::MeterUpdated:
         // The listed row is brought up to date only when it is the meter just saved; any

@@ -2,12 +2,15 @@
 
 #include "settings_file.h"
 
+#include <QCheckBox>
+
 namespace palvero {
 
 Program::Program(const std::filesystem::path& programFile)
     : m_paths(programFile)
     , m_errorLog(m_paths.dataFolder(), m_formats, m_operator)
     , m_meters(m_paths.dataFolder(), m_errorLog)
+    , m_templateFile(m_paths.templateFolder())
 {
     m_main = std::make_unique<TForm1>(MainWindowContext{m_settings, m_formats, m_operator, m_errorLog, &m_meters,
                                                         m_port, m_sleeper, m_paths});
@@ -16,12 +19,23 @@ Program::Program(const std::filesystem::path& programFile)
     // taken its appearance from the file.
     loadSettingsFile(m_settings, m_paths.iniFile());
 
+    m_templates = std::make_unique<TTemplates>(
+        TemplatesWindowContext{m_settings, m_operator, m_templateFile, m_paths, m_main.get()});
+    QObject::connect(m_main.get(), &TForm1::templatesRequested, m_templates.get(), [this] {
+        m_templates->show();
+        m_templates->raise();
+        m_templates->activateWindow();
+    });
     // Boxes of a secondary window come up over that window, which stays on top.
     m_reports = std::make_unique<TForm2>(
         ReportsContext{m_settings, m_formats, m_reportsOperator, m_errorLog, m_paths}, m_main.get());
     m_reportsOperator.setParent(m_reports.get());
     QObject::connect(m_main.get(), &TForm1::reportsRequested, m_reports.get(), &TForm2::open);
-
+    m_templateChoice = std::make_unique<TForm3>(TemplateChoiceContext{
+        m_main->table(), m_settings, m_operator, m_errorLog, m_templateFile, m_paths, m_main.get()});
+    QObject::connect(m_main.get(), &TForm1::templateChoiceRequested, m_templateChoice.get(), &TForm3::openFor);
+    QObject::connect(m_templateChoice.get(), &TForm3::tableImported, m_main.get(),
+                     [this] { m_main->Check_noNew->setChecked(true); });
     m_metersView = std::make_unique<TMetersView>(
         MetersViewContext{m_meters, m_settings, m_metersOperator, m_errorLog, m_paths});
     m_metersOperator.setParent(m_metersView.get());

@@ -10,6 +10,9 @@
 #include "qt_serial_port.h"
 #include "reports_window.h"
 #include "settings.h"
+#include "template_choice_window.h"
+#include "template_file.h"
+#include "templates_window.h"
 #include "thread_sleeper.h"
 
 #include <memory>
@@ -30,6 +33,8 @@ public:
     TMetersView& metersWindow() { return *m_metersView; }
     Settings& settings() { return m_settings; }
     const ProgramPaths& paths() const { return m_paths; }
+    TTemplates& templatesWindow() { return *m_templates; }
+    TForm3& templateChoice() { return *m_templateChoice; }
 
 private:
     ProgramPaths m_paths;
@@ -42,8 +47,11 @@ private:
     MetersFile m_meters;
     QtSerialPort m_port;
     ThreadSleeper m_sleeper;
+    TemplateFile m_templateFile;
     std::unique_ptr<TForm1> m_main;
+    std::unique_ptr<TTemplates> m_templates;
     std::unique_ptr<TForm2> m_reports;
+    std::unique_ptr<TForm3> m_templateChoice;
     std::unique_ptr<TMetersView> m_metersView;
 };
 

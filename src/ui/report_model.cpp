@@ -40,7 +40,7 @@ QVariant ReportModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || role != Qt::DisplayRole || index.row() >= m_published)
         return {};
     const std::string_view text = m_rows.cell(index.row(), index.column());
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); // single-byte text
 }
 
 QVariant ReportModel::headerData(int section, Qt::Orientation orientation, int role) const

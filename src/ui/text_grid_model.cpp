@@ -1,5 +1,7 @@
 #include "text_grid_model.h"
 
+#include "cell_text.h"
+
 namespace palvero {
 
 TextGridModel::TextGridModel(TextGrid grid, QObject* parent)
@@ -24,7 +26,7 @@ QVariant TextGridModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || role != Qt::DisplayRole)
         return {};
-    return QString::fromStdString(m_grid.cell(index.row() + 1, index.column()));
+    return cellText(m_grid.cell(index.row() + 1, index.column()));
 }
 
 QVariant TextGridModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -32,7 +34,7 @@ QVariant TextGridModel::headerData(int section, Qt::Orientation orientation, int
     if (role != Qt::DisplayRole)
         return {};
     if (orientation == Qt::Horizontal)
-        return QString::fromStdString(m_grid.cell(0, section));
+        return cellText(m_grid.cell(0, section));
     return section + 1;
 }
 

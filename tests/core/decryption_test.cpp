@@ -122,6 +122,8 @@ TEST(EncryptionDescription, TextsByModeAndBlockCount)
         {0x30, 0x07, "3 blocks to decrypt. "},
         {0x01, 0x07, ""},
         {0x00, 0x25, "AES-128, Mode 5 (Dedicated IV). "},
+        {0x20, 0x10, "2 blocks to decrypt. "}, // reserved modes 16 and 21 are no known mode
+        {0x00, 0x15, ""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(encryptionDescription(c.low, c.high), c.text) << int(c.low) << " " << int(c.high);
@@ -154,7 +156,7 @@ EncryptedTelegram shortHeaderTelegram(uint8_t low, uint8_t high, size_t payloadL
     t.plain = samplePlain(payloadLength);
     const uint8_t access = 0x5A;
     AesBlock iv{};
-    if ((high & 0x0F) == 5)
+    if ((high & 0x1F) == 5)
         iv = {0x2D, 0x2C, 0x78, 0x56, 0x34, 0x12, 0x01, 0x07, access, access, access, access, access, access, access,
               access};
     auto body = encrypt ? encryptLikeAMeter(*parseKeyText(kKeyText), iv, t.plain) : t.plain;
@@ -202,6 +204,9 @@ TEST(TelegramDecryption, ModesAndKeys)
         {"mode 5 without key", 0x30, 0x05, true, "", false, false},
         {"mode 5 with a short key", 0x30, 0x05, true, kKeyText.substr(1), false, false},
         {"mode 5 with a wrong key", 0x30, 0x05, true, "FF0102030405060708090A0B0C0D0E0F", false, false},
+        // The mode has five bits: reserved modes are not mode 0 or 5 in disguise.
+        {"mode 16 stays encrypted", 0x30, 0x10, false, kKeyText, false, false},
+        {"mode 21 stays encrypted", 0x30, 0x15, true, kKeyText, false, false},
     };
     for (const auto& c : cases) {
         DecryptionHarness h;
@@ -219,6 +224,47 @@ TEST(TelegramDecryption, ModesAndKeys)
         EXPECT_EQ(t.frame.back(), 0x16);
         EXPECT_EQ(t.frame[t.frame.size() - 2], 0x9A) << "the RSSI byte is not payload";
     }
+}
+
+// Meters may follow their encrypted blocks with plain records: only the counted blocks are
+// decrypted when they fit in the payload, and the whole payload otherwise.
+TEST(TelegramDecryption, OnlyTheCountedBlocksAreDecrypted)
+{
+    struct Case {
+        uint8_t low;
+        size_t encrypted; // bytes the meter encrypted; the rest of the 37 stays plain
+    } cases[] = {{0x10, 16}, {0x20, 32}, {0x30, 37}, {0xF0, 37}, {0x00 | 0x01, 37}};
+    for (const auto& c : cases) {
+        DecryptionHarness h;
+        h.table.setCell(1, col::EncryptionKey, kKeyText);
+        auto t = shortHeaderTelegram(c.low, 0x05, 37, false);
+        const AesBlock iv = {0x2D, 0x2C, 0x78, 0x56, 0x34, 0x12, 0x01, 0x07, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A,
+                             0x5A, 0x5A};
+        const std::vector<uint8_t> head(t.plain.begin(), t.plain.begin() + static_cast<long>(c.encrypted));
+        const auto cipher = encryptLikeAMeter(*parseKeyText(kKeyText), iv, head);
+        std::copy(cipher.begin(), cipher.end(), t.frame.begin() + EncryptedTelegram::kPayload);
+        h.decryption.decrypt(1, "12345678", t.frame);
+        EXPECT_TRUE(h.decrypted()) << int(c.low);
+        EXPECT_EQ(payloadOf(t.frame, 16, 37), t.plain) << int(c.low);
+    }
+}
+
+// A real water meter sends two encrypted blocks and then plain records.
+TEST(TelegramDecryption, RealMeterWithPlainRecordsAfterItsEncryptedBlocks)
+{
+    for (const auto& t : test::loadRealTelegrams(PALVERO_TELEGRAMS)) {
+        if (t.source != "waterstarm" || t.key.empty())
+            continue;
+        ReceiverFrame f = test::receiverFrame(fromHex(t.telegramHex));
+        const auto tail = payloadOf(f, 16 + 32, f.size() - 2 - 16 - 32);
+        DecryptionHarness h;
+        h.table.setCell(1, col::EncryptionKey, t.key);
+        h.decryption.decrypt(1, t.meterId, f);
+        EXPECT_TRUE(h.decrypted());
+        EXPECT_EQ(payloadOf(f, 16 + 32, tail.size()), tail) << "the plain records after the blocks stay as sent";
+        return;
+    }
+    FAIL() << "no encrypted waterstarm telegram in the table";
 }
 
 TEST(TelegramDecryption, MasterKeyWinsOverTheRowKey)

@@ -225,14 +225,14 @@ TEST(TelegramProcessor, FullDecodeModeListsTheRecords)
                   "2. 100.000 deg. C, Flow Temp.", ""}));
 }
 
-TEST(TelegramProcessor, ShortFrameIsAnErrorOfTheReceiveEvent)
+TEST(TelegramProcessor, ShortFrameIsLoggedAndCostsOnlyItself)
 {
     Reader r;
     FrameAssembler a(r.table, [&](ReceiverFrame& f) { r.processor.process(f); });
     a.receive(fromHex("00 11 68 04 44 AA BB CC 16 68 04"));
     ASSERT_EQ(r.table.readerLog.size(), 1u);
     EXPECT_EQ(r.table.readerLog[0], "Exception receiving - Frame of 7 bytes is too short for a telegram");
-    EXPECT_EQ(a.pendingBytes(), 0u);
+    EXPECT_EQ(a.pendingBytes(), 2u); // the start of the next frame waits for its rest
     EXPECT_TRUE(r.table.isFresh());
 }
 
@@ -243,6 +243,151 @@ TEST(TelegramProcessor, HeaderLongerThanTheFrameReadsNothingOutside)
     r.receive("44 2D 2C 78 56 34 12 01 07 8E 10 01");
     EXPECT_EQ(r.table.cell(1, col::MeterId), "12345678");
     EXPECT_EQ(r.table.cell(1, col::ControlFields), "L=0x0D, C=0x44, Status=0x00");
+}
+
+// What an encrypted telegram that could not be read leaves in a row: nothing of its payload.
+TEST(TrustedReadings, UndecryptableTelegramsGiveNoValue)
+{
+    struct Case {
+        const char* name;
+        bool decrypt;
+        bool withKey;
+        bool wrongKey;
+    } cases[] = {
+        {"decryption off", false, true, false},
+        {"no key", true, false, false},
+        {"wrong key", true, true, true},
+    };
+    int checked = 0;
+    for (const auto& t : test::loadRealTelegrams(PALVERO_TELEGRAMS)) {
+        if (t.key.empty())
+            continue;
+        ++checked;
+        for (const auto& c : cases) {
+            for (bool earlierReading : {false, true}) {
+                Reader r;
+                r.settings.AES128_5 = c.decrypt;
+                r.table.fullDecodeMode = true;
+                r.table.setCell(1, col::MeterId, t.meterId);
+                r.table.setCell(1, col::No, "1");
+                if (c.withKey)
+                    r.table.setCell(1, col::EncryptionKey, c.wrongKey ? "FF" + t.key.substr(2) : t.key);
+                const std::string value = earlierReading ? "7.000" : "", units = earlierReading ? "m3" : "";
+                r.table.setCell(1, col::MainValue, value);
+                r.table.setCell(1, col::Units, units);
+                r.table.setCell(1, 16, value);
+                ReceiverFrame f = test::receiverFrame(fromHex(t.telegramHex));
+                r.processor.process(f);
+                const std::string name = t.source + " " + t.meterId + ", " + c.name;
+                EXPECT_EQ(r.table.cell(1, col::MainValue), value) << name;
+                EXPECT_EQ(r.table.cell(1, col::Units), units) << name;
+                EXPECT_EQ(r.table.cell(1, 16), value) << name;
+                EXPECT_EQ(r.table.cell(1, col::Medium), t.medium) << name << ": the other cells are updated";
+                EXPECT_FALSE(r.table.flag(RowFlag::Decrypted, 1)) << name;
+                ASSERT_EQ(r.table.fullDecodeListing.size(), 3u) << name;
+                EXPECT_EQ(r.table.fullDecodeListing[1].rfind("Payload is encrypted (security mode ", 0), 0u) << name;
+            }
+        }
+    }
+    EXPECT_GE(checked, 5);
+}
+
+// A key entered after a meter was heard without one is used by its next telegram, even
+// with "Read meters only ONCE": a value made from ciphertext no longer counts as a reading.
+TEST(TrustedReadings, KeyEnteredLaterIsUsedByTheNextTelegram)
+{
+    for (const auto& t : test::loadRealTelegrams(PALVERO_TELEGRAMS)) {
+        if (t.key.empty() || t.mainValue.empty())
+            continue;
+        Reader r;
+        r.settings.AES128_5 = true;
+        r.settings.ReadOnce = true;
+        ReceiverFrame f = test::receiverFrame(fromHex(t.telegramHex));
+        ReceiverFrame again = f;
+        r.processor.process(f);
+        EXPECT_EQ(r.table.cell(1, col::MainValue), "") << t.source;
+        r.table.setCell(1, col::EncryptionKey, t.key);
+        r.processor.process(again);
+        EXPECT_EQ(r.table.cell(1, col::MainValue), t.mainValue) << t.source;
+        EXPECT_TRUE(r.table.flag(RowFlag::Decrypted, 1)) << t.source;
+    }
+}
+
+// Manufacturer-defined application layers (CI 0xA0 to 0xB7) are never walked as records.
+TEST(TrustedReadings, ManufacturerApplicationLayersGiveNoValue)
+{
+    int checked = 0;
+    for (const auto& t : test::loadFurtherTelegrams(PALVERO_FURTHER_TELEGRAMS)) {
+        if (t.category != "manufacturer CI")
+            continue;
+        Reader r;
+        r.table.fullDecodeMode = true;
+        for (const auto& hex : t.telegramsHex) {
+            ReceiverFrame f = test::receiverFrame(fromHex(hex));
+            r.processor.process(f);
+        }
+        EXPECT_EQ(r.table.cell(1, col::MeterId), t.meterId) << t.source;
+        EXPECT_EQ(r.table.cell(1, col::MainValue), "") << t.source;
+        EXPECT_EQ(r.table.cell(1, 16), "") << t.source << ": additional values keep what they held";
+        ASSERT_GE(r.table.fullDecodeListing.size(), 3u) << t.source;
+        EXPECT_EQ(r.table.fullDecodeListing[1].rfind("Manufacturer data (CI ", 0), 0u) << t.source;
+        ++checked;
+    }
+    EXPECT_EQ(checked, 22);
+
+    // Whatever the manufacturer: a value the row held before stays.
+    Reader r;
+    r.receive(kWater);
+    r.receive("44 2D 2C 78 56 34 12 01 07 A2 04 13 99 99 00 00");
+    EXPECT_EQ(r.table.cell(1, col::MainValue), "1.000");
+    EXPECT_EQ(r.table.cell(1, 16), "100.000 deg. C");
+}
+
+TEST(TrustedReadings, TelegramTextReachesCellsPrintable)
+{
+    Reader r;
+    r.settings.Count = 2;
+    // LVAR text with CR, LF, NUL, DEL and a Latin-1 e-acute; a plain-text unit with a tab.
+    r.receive("44 2D 2C 78 56 34 12 01 07 7A 01 00 00 00 0D FD 11 06 41 0D 0A 00 7F E9 "
+              "01 7C 03 61 09 62 05");
+    EXPECT_EQ(r.table.cell(1, 16), "A....\xE9 Customer");
+    EXPECT_EQ(r.table.cell(1, 17), "5.000 a.b");
+}
+
+TEST(TrustedReadings, MeterBehindARadioConverterKeepsItsOwnId)
+{
+    const std::string longHeader = "72 21 43 65 87 08 1C 33 07 42 00 00 00 04 13 E8 03 00 00";
+    const std::string cases[] = {
+        "44 2D 2C 78 56 34 12 01 31 " + longHeader,
+        "44 2D 2C 78 56 34 12 01 31 8C 00 01 " + longHeader,
+        "44 2D 2C 78 56 34 12 01 31 8E 00 01 11 22 33 44 55 66 77 88 " + longHeader,
+    };
+    for (const auto& telegram : cases) {
+        Reader r;
+        r.receive(telegram);
+        EXPECT_EQ(r.table.cell(1, col::AuxiliaryId), "87654321") << telegram;
+        EXPECT_EQ(r.table.cell(1, col::MainValue), "1.000") << telegram;
+    }
+}
+
+TEST(TrustedReadings, RowNumberNeverWraps)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"41", "42"},
+        {"2147483647", "2147483648"},
+        {"9223372036854775806", "9223372036854775807"},
+        {"9223372036854775807", "9223372036854775807"},
+        {"123456789012345678901234567890", "9223372036854775807"},
+        {"-5", "-4"},
+        {"12a", "1"},
+    };
+    for (const auto& [above, expected] : cases) {
+        Reader r;
+        r.receive(kWater);
+        r.table.setCell(1, col::No, above);
+        r.receive("44 2D 2C 11 11 11 11 01 03 7A 01 00 00 00 04 13 E8 03 00 00");
+        EXPECT_EQ(r.table.cell(2, col::No), expected) << above;
+    }
 }
 
 } // namespace

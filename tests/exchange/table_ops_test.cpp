@@ -104,17 +104,39 @@ TEST(RemoveTableRow, LaterRowsMoveUpWithTheirFlagsAndAreRenumbered)
     EXPECT_EQ(t.findMeterRow("5"), 4);
 }
 
-TEST(Reorder, SortByMeterIdRenumbersAndKeepsFlagsWithPositions)
+TEST(Reorder, SortByMeterIdRenumbers)
 {
     MeterTable t = tableOf({{"30", "", ""}, {"10", "", ""}, {"", "", ""}, {"20", "", ""}});
-    t.setFlag(RowFlag::LowBattery, 1, true);
     RecordingLog log;
     SortByMeterId(t, log);
     EXPECT_EQ(column(t, col::MeterId), (std::vector<std::string>{"10", "20", "30", ""}));
     EXPECT_EQ(column(t, col::No), (std::vector<std::string>{"1", "2", "3", "4"}));
-    EXPECT_TRUE(t.flag(RowFlag::LowBattery, 1));
     EXPECT_EQ(t.findMeterRow("30"), 3);
     EXPECT_TRUE(log.lines.empty());
+}
+
+// A low-battery colour must stay on the meter that reported it, whatever the order.
+TEST(Reorder, FlagsAndTheLastReadMarkMoveWithTheirRows)
+{
+    using Reorder = void (*)(MeterTable&, ErrorLogger&);
+    const std::pair<const char*, Reorder> orders[] = {
+        {"by meter ID", SortByMeterId}, {"by medium", GroupByMedium}, {"by manufacturer", GroupByManufacturer}};
+    for (const auto& [name, order] : orders) {
+        MeterTable t = tableOf({{"30", "Gas", "ZZZ"}, {"10", "Water", "AAA"}, {"20", "Heat", "ZZZ"}});
+        t.setFlag(RowFlag::LowBattery, 1, true);
+        t.setFlag(RowFlag::Repeated, 1, true);
+        t.setFlag(RowFlag::Decrypted, 2, true);
+        t.setFlag(RowFlag::MrvDone, 3, true);
+        t.lastReadRow = 3;
+        RecordingLog log;
+        order(t, log);
+        const int r30 = t.findMeterRow("30"), r10 = t.findMeterRow("10"), r20 = t.findMeterRow("20");
+        EXPECT_EQ(t.rowFlags(r30), (1 << int(RowFlag::LowBattery)) | (1 << int(RowFlag::Repeated))) << name;
+        EXPECT_EQ(t.rowFlags(r10), 1 << int(RowFlag::Decrypted)) << name;
+        EXPECT_EQ(t.rowFlags(r20), 1 << int(RowFlag::MrvDone)) << name;
+        EXPECT_EQ(t.lastReadRow, r20) << name;
+        EXPECT_EQ(t.mediumCounters().Repeated, 0u) << name << ": counted only after a telegram";
+    }
 }
 
 TEST(Reorder, EqualMeterIdsTakeTheOrderOfTheSelection)

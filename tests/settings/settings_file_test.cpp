@@ -78,12 +78,12 @@ TEST(SettingsLoad, TiedBoxesFollowTheLaterKey)
     EXPECT_FALSE(s.AES128_1);
 }
 
-TEST(SettingsLoad, NumbersReadAsTheyStandOrFallBackToDefault)
+TEST(SettingsLoad, NumbersReadIntoTheirRangesOrFallBackToDefault)
 {
     Settings s = loadText("[Misc]\nFontSize=0x30\nAutoSave=0\nBoldFont=2\nColorRow=-1\nLowBattery=0xFF00\n"
                           "FromRepeater=blue\nRetry=12abc\nExportSeparator= , \n"
                           "[Titles]\nCount=-3\nTitle1= Flow \n");
-    EXPECT_EQ(s.FontSize, 48);
+    EXPECT_EQ(s.FontSize, 36); // 0x30 = 48 is more than the font size control allows
     EXPECT_FALSE(s.AutoSave);
     EXPECT_TRUE(s.BoldFont);
     EXPECT_EQ(s.ColorRow, 0xFFFFFFFFu);
@@ -91,8 +91,26 @@ TEST(SettingsLoad, NumbersReadAsTheyStandOrFallBackToDefault)
     EXPECT_EQ(s.FromRepeater, 16711680u);
     EXPECT_EQ(s.Retry, 0);
     EXPECT_EQ(s.ExportSeparator, ",");
-    EXPECT_EQ(s.Count, -3);
+    EXPECT_EQ(s.Count, 0);
     EXPECT_EQ(s.Title1, "Flow");
+
+    // Ranges of the integer keys; Retry is written, never read.
+    struct Case {
+        const char* text;
+        int Settings::*field;
+        int expected;
+    } cases[] = {
+        {"[Misc]\nFontSize=2147483647\n", &Settings::FontSize, 36},
+        {"[Misc]\nFontSize=5\n", &Settings::FontSize, 6},
+        {"[Misc]\nFontSize=6\n", &Settings::FontSize, 6},
+        {"[Misc]\nFontSize=36\n", &Settings::FontSize, 36},
+        {"[Titles]\nCount=17\n", &Settings::Count, 16},
+        {"[Titles]\nCount=16\n", &Settings::Count, 16},
+        {"[Titles]\nCount=-2147483648\n", &Settings::Count, 0},
+        {"[Misc]\nRetry=5\n", &Settings::Retry, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(loadText(c.text).*c.field, c.expected) << c.text;
 
     EXPECT_EQ(loadText("[Misc]\nAutoSave=yes\n").AutoSave, true);
 }
@@ -174,7 +192,7 @@ TEST(SettingsSave, ReadOnlyFolderIsReported)
     EXPECT_FALSE(saveCommunicationPage(Settings{}, dir / "palvero.ini"));
 }
 
-TEST(SettingsStartup, AppearanceIsReadAsItStands)
+TEST(SettingsStartup, AppearanceIsReadIntoItsRanges)
 {
     TempDir dir;
     const auto path = dir / "palvero.ini";
@@ -183,7 +201,7 @@ TEST(SettingsStartup, AppearanceIsReadAsItStands)
 
     writeFile(path, "[titles]\r\ncount=20\r\n[MISC]\r\nBoldFont=5\r\nFontSize=50\r\n");
     StartupAppearance a = readStartupAppearance(path);
-    EXPECT_EQ(std::tuple(a.Count, a.BoldFont, a.FontSize), std::tuple(20, true, 50));
+    EXPECT_EQ(std::tuple(a.Count, a.BoldFont, a.FontSize), std::tuple(16, true, 36));
 }
 
 } // namespace

@@ -88,5 +88,31 @@ TEST_F(ErrorLogTest, UnwritableLogShowsFileErrorAndWritesNothing)
     EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
 }
 
+// A missing data folder during a walk: one box for the whole reading, the entries in the
+// reader log, and a box per entry again once the reading has ended.
+TEST_F(ErrorLogTest, MissingFolderIsReportedOncePerReading)
+{
+    test::ScriptedOperator boxes;
+    ErrorLog missing(dir / "missing", formats, boxes);
+    std::vector<std::string> readerLog;
+    for (int reading = 0; reading < 2; ++reading) {
+        missing.beginReading([&](const std::string& line) { readerLog.push_back(line); });
+        for (int telegram = 0; telegram < 3; ++telegram)
+            missing.LogErrorCode(logcode::MetersMissing);
+        missing.LogErrorText("File meters.mrv does not exists!");
+        missing.endReading();
+    }
+    ASSERT_EQ(boxes.messages.size(), 2u);
+    EXPECT_EQ(boxes.messages[0].text, "Cannot create log file, no write permission!\nContact administrator!");
+    ASSERT_EQ(readerLog.size(), 8u);
+    EXPECT_EQ(readerLog[0], "Cannot write glog.txt: Error 41, encountered at 14:03:22,  06.12.2026");
+    EXPECT_EQ(readerLog[3],
+              "Cannot write gloge.txt: File meters.mrv does not exists!, encountered at 14:03:22,  06.12.2026");
+
+    missing.LogErrorCode(logcode::MetersMissing);
+    EXPECT_EQ(boxes.messages.size(), 3u);
+    EXPECT_EQ(readerLog.size(), 8u);
+}
+
 } // namespace
 } // namespace palvero

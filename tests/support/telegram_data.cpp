@@ -1,17 +1,35 @@
 #include "telegram_data.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 namespace palvero::test {
 
-std::vector<RealTelegram> loadRealTelegrams(const std::string& path)
+namespace {
+
+std::vector<std::string> splitFields(const std::string& line, char separator)
+{
+    std::vector<std::string> fields;
+    std::stringstream s(line);
+    std::string field;
+    while (std::getline(s, field, separator))
+        fields.push_back(field);
+    return fields;
+}
+
+} // namespace
+
+namespace {
+
+// The tab-separated rows of a table after its header line, each with at least `columns` fields.
+std::vector<std::vector<std::string>> tableRows(const std::string& path, size_t columns, char separator = '\t')
 {
     std::ifstream in(path);
     if (!in)
         throw std::runtime_error("cannot read " + path);
-    std::vector<RealTelegram> rows;
+    std::vector<std::vector<std::string>> rows;
     std::string line;
     std::getline(in, line); // header
     while (std::getline(in, line)) {
@@ -19,13 +37,18 @@ std::vector<RealTelegram> loadRealTelegrams(const std::string& path)
             line.pop_back();
         if (line.empty())
             continue;
-        std::vector<std::string> f;
-        std::stringstream s(line);
-        std::string field;
-        while (std::getline(s, field, '\t'))
-            f.push_back(field);
-        while (f.size() < 9)
-            f.emplace_back();
+        rows.push_back(splitFields(line, separator));
+        rows.back().resize(std::max(rows.back().size(), columns));
+    }
+    return rows;
+}
+
+} // namespace
+
+std::vector<RealTelegram> loadRealTelegrams(const std::string& path)
+{
+    std::vector<RealTelegram> rows;
+    for (const auto& f : tableRows(path, 9)) {
         RealTelegram t;
         t.source = f[0];
         t.telegramHex = f[1];
@@ -36,6 +59,23 @@ std::vector<RealTelegram> loadRealTelegrams(const std::string& path)
         t.mainValue = f[6];
         t.units = f[7];
         t.decrypted = f[8] == "1";
+        rows.push_back(t);
+    }
+    return rows;
+}
+
+std::vector<FurtherTelegram> loadFurtherTelegrams(const std::string& path)
+{
+    std::vector<FurtherTelegram> rows;
+    for (const auto& f : tableRows(path, 7)) {
+        FurtherTelegram t;
+        t.source = f[0];
+        t.category = f[1];
+        t.telegramsHex = splitFields(f[2], ',');
+        t.key = f[3] == "NOKEY" ? "" : f[3];
+        t.meterId = f[4];
+        t.expectedTotal = f[5];
+        t.expectedUnit = f[6];
         rows.push_back(t);
     }
     return rows;

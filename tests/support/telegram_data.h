@@ -22,6 +22,20 @@ struct RealTelegram {
 
 std::vector<RealTelegram> loadRealTelegrams(const std::string& path);
 
+// One row of the further-meters table: a sequence of telegrams heard from one meter (the
+// reading is the last one's) and the total another decoder reads from it.
+struct FurtherTelegram {
+    std::string source;
+    std::string category;
+    std::vector<std::string> telegramsHex;
+    std::string key; // empty when the telegrams need none
+    std::string meterId;
+    std::string expectedTotal; // empty: no main value may be shown
+    std::string expectedUnit;
+};
+
+std::vector<FurtherTelegram> loadFurtherTelegrams(const std::string& path);
+
 // Wraps a telegram (from its L field on) into a receiver frame: 0x68, L, the telegram
 // from its C field on, the RSSI byte, two CRC bytes when asked, 0x16.
 std::vector<uint8_t> receiverFrame(const std::vector<uint8_t>& telegram, uint8_t rssi = 0x9A, bool crc = false,
