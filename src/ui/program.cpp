@@ -2,6 +2,7 @@
 
 #include "settings_file.h"
 
+#include <QAction>
 #include <QCheckBox>
 
 namespace palvero {
@@ -15,9 +16,11 @@ Program::Program(const std::filesystem::path& programFile)
     m_main = std::make_unique<TForm1>(MainWindowContext{m_settings, m_formats, m_operator, m_errorLog, &m_meters,
                                                         m_port, m_sleeper, m_paths});
     m_operator.setParent(m_main.get());
-    // Every key of the settings file, read once at start-up; the main window has already
-    // taken its appearance from the file.
-    loadSettingsFile(m_settings, m_paths.iniFile());
+    // The Settings window reads every key of the settings file as it is created; the main
+    // window has already taken its appearance from the file.
+    m_settingsWindow = std::make_unique<TSettings>(SettingsWindowContext{
+        m_settings, m_main->table(), m_main->reading(), m_commandPort, m_sleeper, m_operator, m_paths});
+    connectSettingsWindow();
 
     m_templates = std::make_unique<TTemplates>(
         TemplatesWindowContext{m_settings, m_operator, m_templateFile, m_paths, m_main.get()});
@@ -40,6 +43,14 @@ Program::Program(const std::filesystem::path& programFile)
         MetersViewContext{m_meters, m_settings, m_metersOperator, m_errorLog, m_paths});
     m_metersOperator.setParent(m_metersView.get());
     QObject::connect(m_main.get(), &TForm1::savedMetersRequested, m_metersView.get(), &TMetersView::open);
+}
+
+void Program::connectSettingsWindow()
+{
+    if (auto* command = m_main->findChild<QAction*>("Settings1")) {
+        command->setEnabled(true);
+        QObject::connect(command, &QAction::triggered, m_settingsWindow.get(), &TSettings::showWindow);
+    }
 }
 
 Program::~Program()

@@ -10,6 +10,7 @@
 #include "qt_serial_port.h"
 #include "reports_window.h"
 #include "settings.h"
+#include "settings_window.h"
 #include "template_choice_window.h"
 #include "template_file.h"
 #include "templates_window.h"
@@ -32,11 +33,14 @@ public:
     TForm2& reportsWindow() { return *m_reports; }
     TMetersView& metersWindow() { return *m_metersView; }
     Settings& settings() { return m_settings; }
+    TSettings& settingsWindow() { return *m_settingsWindow; }
     const ProgramPaths& paths() const { return m_paths; }
     TTemplates& templatesWindow() { return *m_templates; }
     TForm3& templateChoice() { return *m_templateChoice; }
 
 private:
+    void connectSettingsWindow();
+
     ProgramPaths m_paths;
     Settings m_settings;
     SystemFormats m_formats;
@@ -49,6 +53,8 @@ private:
     ThreadSleeper m_sleeper;
     TemplateFile m_templateFile;
     std::unique_ptr<TForm1> m_main;
+    QtSerialPort m_commandPort; // the v2 receiver's commands
+    std::unique_ptr<TSettings> m_settingsWindow;
     std::unique_ptr<TTemplates> m_templates;
     std::unique_ptr<TForm2> m_reports;
     std::unique_ptr<TForm3> m_templateChoice;
