@@ -166,6 +166,11 @@ void applyToFragments(const QTextBlock& block, const std::function<void(QTextCur
     }
 }
 
+bool isCode(const QTextBlockFormat& f)
+{
+    return f.hasProperty(QTextFormat::BlockCodeFence) || f.nonBreakableLines();
+}
+
 void styleTables(QTextFrame* frame, const Page& page)
 {
     for (QTextFrame* child : frame->childFrames()) {
@@ -268,12 +273,15 @@ bool styleBody(QTextDocument& doc, const PreparedBody& prepared, const ManualSou
             ++figureIndex;
             continue;
         }
-        const bool code = bf.hasProperty(QTextFormat::BlockCodeFence) || bf.nonBreakableLines();
+        const bool code = isCode(bf);
         if (code) {
             bf.setBackground(kShadeColour);
             bf.setLeftMargin(page.mm(3));
             bf.setRightMargin(page.mm(3));
-            bf.setBottomMargin(page.mm(3));
+            // A fenced block arrives as one block per line: space only after its last line.
+            const QTextBlock next = block.next();
+            bf.setTopMargin(0);
+            bf.setBottomMargin(next.isValid() && isCode(next.blockFormat()) ? 0 : page.mm(3));
             cursor.setBlockFormat(bf);
         } else if (!block.textList() && !cursor.currentTable()) {
             bf.setBottomMargin(page.mm(2.2));
