@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev
   libssl-dev libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  qt6-pdf-dev fonts-dejavu-core
   xvfb xauth
 )
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Palvero, lays out its program folder and starts it.
 #   ./scripts/run.sh          the program, in out/palvero
-#   ./scripts/run.sh --demo   a walk past real meters from a simulated receiver, in out/demo
+#   ./scripts/run.sh --demo   a walk past real meters from a simulated receiver, in out/demo;
+#                             without a display the walk is replayed in the terminal
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -15,39 +16,37 @@ esac
 
 "$root/scripts/install-deps.sh"
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DPALVERO_BUILD_TESTS=OFF >/dev/null
-cmake --build build-release -j "$(nproc)" --target palvero wmbus-sim
+cmake --build build-release -j "$(nproc)"
 
-# A program folder: the executable, its settings file (written on the first Apply), the
-# data folder with empty meters and measurement files, the template folder.
+# The program folder as an installation lays it out: the program, its tools and manuals,
+# and the data folders; installing again keeps the data files and settings there.
 layout() {
-  local folder="$1"
-  mkdir -p "$folder/files" "$folder/template"
-  cp -f "$root/build-release/apps/palvero/palvero" "$folder/palvero"
-  for f in files/meters.mrv files/db.mrv template/tmplates.dat; do
-    [ -e "$folder/$f" ] || : > "$folder/$f"
-  done
+  cmake --install build-release --prefix "$1" >/dev/null
 }
 
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  layout "$root/out/palvero"
-  echo "Palvero is built in out/palvero, but there is no display to show it on."
-  echo "Run it on a virtual display with:  xvfb-run -a $0 ${1:-}"
-  exit 1
-fi
+display=1
+[ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ] || display=0
 
 if [ "$demo" -eq 0 ]; then
   layout "$root/out/palvero"
+  if [ "$display" -eq 0 ]; then
+    echo "Palvero is built and laid out in out/palvero, but there is no display to show it on."
+    echo "On a desktop, start it with ./scripts/run.sh or out/palvero/palvero."
+    echo "To see a reading here in the terminal: ./scripts/run.sh --demo"
+    exit 0
+  fi
   exec "$root/out/palvero/palvero"
 fi
 
 folder="$root/out/demo"
 layout "$folder"
+walk="$root/tools/wmbus-sim/demo-walk.txt"
 port="$folder/receiver"
 
 # The demo's meters file holds the keys of the encrypted meters of the walk: one 42-byte
 # record each, a length byte and 8 ID characters, a length byte and 32 key characters.
 : > "$folder/files/meters.mrv"
-grep '^# key ' "$root/tools/wmbus-sim/demo-walk.txt" | while read -r _ _ id key; do
+grep '^# key ' "$walk" | while read -r _ _ id key; do
   printf '\x08%s\x20%s' "$id" "$key" >> "$folder/files/meters.mrv"
 done
 
@@ -67,11 +66,40 @@ RSSI_v2=1
 Count=3
 INI
 
-"$root/build-release/tools/wmbus-sim/wmbus-sim" --rate 2 --loop --link "$port" \
-  "$root/tools/wmbus-sim/demo-walk.txt" >/dev/null &
+if [ "$display" -eq 0 ]; then
+  # No window to show: the walk's frames go through the same reading as in the window,
+  # and the meter table is printed here.
+  frames="$folder/demo-walk.hex"
+  "$folder/wmbus-sim" --frames "$walk" > "$frames"
+  echo "Demo walk: $(grep -c '^[0-9A-Fa-f]' "$walk") telegrams read through palvero-replay, with the keys in out/demo/files/meters.mrv:"
+  echo
+  "$folder/palvero-replay" --ini "$folder/palvero.ini" --data "$folder/files" --hex "$frames" 2>/dev/null |
+    awk -F';' '
+      BEGIN { n = split("No.;Meter ID;MFR;Medium;Main value;Units;RSSI, dBm;Time", title, ";")
+              split("1;2;3;6;7;8;9;10", field, ";")
+              for (c = 1; c <= n; c++) { cell[0, c] = title[c]; width[c] = length(title[c]) } }
+      NF > 1 && $2 != "" { rows++
+              for (c = 1; c <= n; c++) { v = $(field[c]); cell[rows, c] = v
+                                        if (length(v) > width[c]) width[c] = length(v) } }
+      END   { for (r = 0; r <= rows; r++) { line = ""
+                for (c = 1; c <= n; c++) {
+                  pad = width[c] - length(cell[r, c])
+                  text = (c == 5 && r > 0) ? sprintf("%" width[c] "s", cell[r, c]) : sprintf("%-" width[c] "s", cell[r, c])
+                  line = line (c > 1 ? "  " : "") text }
+                sub(/ +$/, "", line); print line
+                if (r == 0) { rule = ""; for (c = 1; c <= n; c++) rule = rule (c > 1 ? "  " : "") sprintf("%" width[c] "s", "")
+                              gsub(/ /, "-", rule); print rule } }
+              print ""; print rows " meters read." }'
+  echo
+  echo "To watch the walk in Palvero's window, run ./scripts/run.sh --demo on a desktop"
+  echo "(a machine with a display); the program folder is out/demo."
+  exit 0
+fi
+
+"$folder/wmbus-sim" --rate 2 --loop --link "$port" "$walk" >/dev/null &
 sim=$!
 trap 'kill $sim 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -e "$port" ] && break; sleep 0.1; done
 
-echo "Demo: press Start in Palvero and watch the meters of the walk appear."
+echo "Demo: press Start in Palvero and watch the meters of the walk appear. Close the window to end."
 "$folder/palvero"

@@ -95,6 +95,18 @@ int main(int argc, char** argv)
     Capture capture = readCapture(captureFile, options.shape);
     if (!capture.error.empty())
         return failure(options.capturePath + ": " + capture.error, 2);
+    if (options.printFrames) {
+        static const char digits[] = "0123456789ABCDEF";
+        for (const auto& frame : capture.frames) {
+            std::string line;
+            for (uint8_t b : frame) {
+                line += digits[b >> 4];
+                line += digits[b & 15];
+            }
+            std::puts(line.c_str());
+        }
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
 
     int logFd = -1;
     if (!options.logPath.empty()) {

@@ -10,6 +10,7 @@ const char* const kUsage =
     "usage: wmbus-sim [--rate FRAMES_PER_SECOND] [--loop] [--link PATH] [--protocol plain|crc]\n"
     "                 [--no-rssi] [--log FILE] [--start-delay MS] [--count N] [--vary-id N]\n"
     "                 [--close-after N] CAPTURE\n"
+    "       wmbus-sim --frames [--protocol plain|crc] [--no-rssi] CAPTURE\n"
     "\n"
     "Plays a capture as a wireless M-Bus receiver on a pseudo-terminal and prints the port's path.\n"
     "Frames flow only while a program holds the port; the v1 command bytes and the v2 text\n"
@@ -25,6 +26,8 @@ const char* const kUsage =
     "  --count N         stop after N frames\n"
     "  --vary-id N       give the frames N different meter IDs in turn (00000001 upwards)\n"
     "  --close-after N   after N frames pull the receiver out: close the port and stop\n"
+    "  --frames          print the receiver frames of the capture, one per line in hexadecimal\n"
+    "                    (as palvero-replay --hex reads them), and stop\n"
     "\n"
     "CAPTURE is a text file of hexadecimal bytes, one receiver frame or one telegram (from its\n"
     "L field on) per line; '#' starts a comment; a telegram line may end in rssi=NN.\n";
@@ -93,6 +96,8 @@ ParsedOptions parseOptions(int argc, char** argv)
             o.help = true;
         } else if (arg == "--loop" && flag()) {
             o.loop = true;
+        } else if (arg == "--frames" && flag()) {
+            o.printFrames = true;
         } else if (arg == "--no-rssi" && flag()) {
             o.shape.withRssi = false;
         } else if (arg == "--rate") {

@@ -18,6 +18,7 @@ struct SimOptions {
     std::optional<long> varyId;
     std::optional<long> closeAfter;
     std::string capturePath;
+    bool printFrames = false; // print the receiver frames as hexadecimal text and stop
     bool help = false;
 };
 
