@@ -187,7 +187,10 @@ int main(int argc, char** argv)
         main.showRow(keyedRow);
 
     shoot(&main, "main-window.png");
+    // The status bar alone, no wider than its texts, so that they stay readable on paper.
+    main.resize(1000, 720);
     shoot(main.statusBar(), "route-panel.png");
+    main.resize(1280, 720);
 
     action("Unreadmeters1");
     QWidget* unread = topLevel<QWidget>("TUnreadMeters");

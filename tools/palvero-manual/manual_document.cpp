@@ -12,6 +12,7 @@
 #include <QTextFrame>
 #include <QTextTable>
 
+#include <algorithm>
 #include <memory>
 
 namespace palvero::manual {
@@ -184,6 +185,37 @@ void styleTables(QTextFrame* frame, const Page& page)
             f.setCellPadding(page.mm(1.2));
             f.setWidth(QTextLength(QTextLength::PercentageLength, 100));
             f.setHeaderRowCount(1);
+            // Columns as wide as their texts need on average, so that a column of short
+            // captions does not take as much room as a column of explanations.
+            std::vector<double> weight(static_cast<size_t>(table->columns()), 0);
+            for (int c = 0; c < table->columns(); ++c) {
+                double total = 0, longestWord = 0;
+                for (int r = 0; r < table->rows(); ++r) {
+                    const QTextTableCell cell = table->cellAt(r, c);
+                    QTextCursor text = cell.firstCursorPosition();
+                    text.setPosition(cell.lastCursorPosition().position(), QTextCursor::KeepAnchor);
+                    const QString plain = text.selectedText();
+                    total += plain.size();
+                    for (const QString& word : plain.split(' ', Qt::SkipEmptyParts))
+                        longestWord = std::max(longestWord, double(word.size()));
+                }
+                const double average = total / std::max(1, table->rows());
+                weight[static_cast<size_t>(c)] = std::clamp(std::max(average, longestWord * 1.2), 8.0, 80.0);
+            }
+            double sum = 0;
+            for (double w : weight)
+                sum += w;
+            // No column narrower than 60% of an even share.
+            const double least = 60.0 / table->columns();
+            double spread = 0;
+            for (double& w : weight) {
+                w = std::max(least, 100.0 * w / sum);
+                spread += w;
+            }
+            QList<QTextLength> widths;
+            for (double w : weight)
+                widths << QTextLength(QTextLength::PercentageLength, 100.0 * w / spread);
+            f.setColumnWidthConstraints(widths);
             f.setTopMargin(page.mm(1.5));
             f.setBottomMargin(page.mm(3));
             table->setFormat(f);
