@@ -3,6 +3,8 @@
 #include "frame_assembler.h"
 #include "telegram_processor.h"
 
+#include <filesystem>
+
 namespace palvero {
 
 // The reading pipeline from received bytes to the meter table: frame assembly feeding
@@ -22,6 +24,14 @@ public:
     void receive(const std::vector<uint8_t>& data) { m_assembler.receive(data); }
 
     FrameAssembler& assembler() { return m_assembler; }
+    TelegramProcessor& processor() { return m_processor; }
+
+    // Keeps the compact frame formats learned on a walk in the formats file of the data
+    // folder (beside the meters file), and reads those learned on earlier walks.
+    void keepCompactFormatsIn(const std::filesystem::path& dataFolder)
+    {
+        m_processor.compactFormats().useFile(dataFolder / kCompactFormatsFileName);
+    }
 
 private:
     TelegramProcessor m_processor;
