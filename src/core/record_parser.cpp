@@ -53,7 +53,8 @@ int chainEnd(const ReceiverFrame& f, int at, int end)
 }
 
 // The record walk over telegram data `f` (cut after its last data byte) from offset `p`.
-void walkRecords(const ReceiverFrame& f, int p, char decimalSeparator, DecodedRecords& records);
+void walkRecords(const ReceiverFrame& f, int p, char decimalSeparator, DecodedRecords& records,
+                 bool wideIntegers = false);
 
 } // namespace
 
@@ -153,7 +154,7 @@ ApplicationData decodeTelegram(const ReceiverFrame& f, const TelegramLayers& lay
     ReceiverFrame& data = records.telegramData;
     if (!layers.compact()) {
         data.assign(f.begin(), f.begin() + end + 1);
-        walkRecords(data, p, decimalSeparator, records);
+        walkRecords(data, p, decimalSeparator, records, layers.hasFurtherLayers());
         return ApplicationData::Records;
     }
 
@@ -178,7 +179,7 @@ ApplicationData decodeTelegram(const ReceiverFrame& f, const TelegramLayers& lay
     data.assign(f.begin(), f.begin() + p);
     data.insert(data.end(), rebuilt.begin(), rebuilt.end());
     rebuilt.clear();
-    walkRecords(data, p, decimalSeparator, records);
+    walkRecords(data, p, decimalSeparator, records, true);
     records.formatComplete = false; // a format is learned from full frames only
     return ApplicationData::Records;
 }
@@ -203,7 +204,7 @@ RecordPlace recordPlace(const ReceiverFrame& f, int p, int v)
     return place;
 }
 
-void walkRecords(const ReceiverFrame& f, int p, char decimalSeparator, DecodedRecords& records)
+void walkRecords(const ReceiverFrame& f, int p, char decimalSeparator, DecodedRecords& records, bool wideIntegers)
 {
     const int end = static_cast<int>(f.size()) - 1;
     int number = 1;
@@ -241,6 +242,14 @@ void walkRecords(const ReceiverFrame& f, int p, char decimalSeparator, DecodedRe
 
         auto& row = records.addRow();
         const FieldExtent field = decodeDataField(row[DecodedRecords::Value], f, d, dif, vif, info, decimalSeparator);
+        if (wideIntegers && (dif & 0x0F) == 0x07 && !field.overrun && vif != 0x78) {
+            // A 64-bit integer as the number it is (current meters send their energy so).
+            uint64_t value = 0;
+            for (int i = 7; i >= 0; --i)
+                value = value << 8 | f[static_cast<size_t>(d + i)];
+            renderScaledTo(row[DecodedRecords::Value], static_cast<int64_t>(value), info.exponent, 19,
+                           decimalSeparator);
+        }
         setNumber(row[DecodedRecords::Number], number++);
         // Swapping hands the row's spare buffers to the next record: no copy, no allocation.
         row[DecodedRecords::Unit].swap(info.unit);

@@ -8,11 +8,17 @@ namespace palvero {
 
 namespace {
 
+// A layer's field byte: 0 past the end of telegram data, as past the frame.
+uint8_t fieldByte(const ReceiverFrame& f, const TelegramLayers& l, int offset)
+{
+    return offset <= l.dataEnd ? byteAt(f, offset) : 0;
+}
+
 void readExtendedLink(const ReceiverFrame& f, int at, TelegramLayers& l)
 {
     ExtendedLinkLayer& e = l.link;
     e.at = at;
-    e.ci = byteAt(f, at);
+    e.ci = fieldByte(f, l, at);
     e.communicationControl = at + 1;
     e.accessNumber = at + 2;
     int next = at + 3;
@@ -22,7 +28,7 @@ void readExtendedLink(const ReceiverFrame& f, int at, TelegramLayers& l)
     }
     if (e.ci == ci::ExtendedLinkEncrypted || e.ci == ci::ExtendedLinkEncryptedSecond) {
         e.sessionNumber = next;
-        e.encryption = byteAt(f, next + 3) >> 5;
+        e.encryption = fieldByte(f, l, next + 3) >> 5;
         next += 4;
         e.payloadCrc = next;
         next += 2;
@@ -35,9 +41,9 @@ void readAuthentication(const ReceiverFrame& f, int at, TelegramLayers& l)
 {
     AuthenticationLayer& a = l.auth;
     a.at = at;
-    a.length = byteAt(f, at + 1);
+    a.length = fieldByte(f, l, at + 1);
     a.end = at + 2 + a.length;
-    a.control = static_cast<uint16_t>(byteAt(f, at + 2) | byteAt(f, at + 3) << 8);
+    a.control = static_cast<uint16_t>(fieldByte(f, l, at + 2) | fieldByte(f, l, at + 3) << 8);
     int next = at + 4;
     if (a.control & 0x2000)
         a.messageControl = next++;
@@ -51,7 +57,7 @@ void readAuthentication(const ReceiverFrame& f, int at, TelegramLayers& l)
     }
     if (a.control & 0x0400) {
         a.mac = next;
-        a.macLength = a.messageControl >= 0 ? authenticationMacLength(byteAt(f, a.messageControl)) : 0;
+        a.macLength = a.messageControl >= 0 ? authenticationMacLength(fieldByte(f, l, a.messageControl)) : 0;
         next += a.macLength;
     }
     if (a.control & 0x1000)
@@ -62,7 +68,7 @@ void readAuthentication(const ReceiverFrame& f, int at, TelegramLayers& l)
 void readTransport(const ReceiverFrame& f, int at, TelegramLayers& l)
 {
     TransportLayout& t = l.transport;
-    const uint8_t c = byteAt(f, at);
+    const uint8_t c = fieldByte(f, l, at);
     l.applicationCi = c;
     l.applicationCiAt = at;
     const int h = at + 1;
@@ -96,12 +102,12 @@ void readTransport(const ReceiverFrame& f, int at, TelegramLayers& l)
 // Everything after the extended link layer (or after the link layer when there is none).
 void readInner(const ReceiverFrame& f, int at, TelegramLayers& l)
 {
-    if (byteAt(f, at) == ci::AuthenticationFragmentation && at <= l.dataEnd) {
+    if (fieldByte(f, l, at) == ci::AuthenticationFragmentation && at <= l.dataEnd) {
         readAuthentication(f, at, l);
         at = l.auth.end;
     }
     if (l.link.present())
-        l.transport.innerCi = byteAt(f, at);
+        l.transport.innerCi = fieldByte(f, l, at);
     readTransport(f, at, l);
 }
 
@@ -138,7 +144,7 @@ TelegramLayers readTelegramLayers(const ReceiverFrame& f, int dataEnd)
 {
     TelegramLayers l;
     l.dataEnd = std::min(dataEnd, static_cast<int>(f.size()) - 1);
-    l.transport.ci = byteAt(f, frame::kCi);
+    l.transport.ci = fieldByte(f, l, frame::kCi);
     switch (l.transport.ci) {
     case ci::ExtendedLinkShort:
     case ci::ExtendedLinkEncrypted:
