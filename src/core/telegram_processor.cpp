@@ -193,6 +193,8 @@ void TelegramProcessor::updateRow(int row, const std::string& meterId, const Rec
     if (content == ApplicationData::Records)
         content = decodeTelegram(f, layers, m_settings, m_formats.decimalSeparator(), m_records, &m_compactFormats);
     m_content = content;
+    m_mainValue.clear();
+    m_mainUnit.clear();
     if (content == ApplicationData::Records) {
         learnFormat();
         const std::string deviceMainUnit = mainUnitText(deviceType);
@@ -204,8 +206,10 @@ void TelegramProcessor::updateRow(int row, const std::string& meterId, const Rec
         if (ownUnit)
             mainRow = pickFallbackMainRow(m_records, deviceMainUnit, layers.hasFurtherLayers());
         if (mainRow >= 0) {
-            t.setCell(row, col::MainValue, m_records.cell(mainRow, DecodedRecords::Value));
-            t.setCell(row, col::Units, ownUnit ? m_records.cell(mainRow, DecodedRecords::Unit) : deviceMainUnit);
+            m_mainValue = m_records.cell(mainRow, DecodedRecords::Value);
+            m_mainUnit = ownUnit ? m_records.cell(mainRow, DecodedRecords::Unit) : deviceMainUnit;
+            t.setCell(row, col::MainValue, m_mainValue);
+            t.setCell(row, col::Units, m_mainUnit);
         }
         const int slots = std::clamp(m_settings.Count, 0, kMaxAdditionalValues);
         auto values = pickAdditionalValues(m_records, mainRow, slots, m_settings.RemoveUnit);

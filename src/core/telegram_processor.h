@@ -46,6 +46,9 @@ public:
     // The layers of the last telegram that reached a row, and what its application data gave.
     const TelegramLayers& lastLayers() const { return m_layers; }
     ApplicationData lastContent() const { return m_content; }
+    // The main value and unit that telegram gave (empty when it gave none).
+    const std::string& lastMainValue() const { return m_mainValue; }
+    const std::string& lastMainUnit() const { return m_mainUnit; }
 
     // Compact frame formats: the compiled-in table and those learned from full frames.
     CompactFormats& compactFormats() { return m_compactFormats; }
@@ -67,6 +70,8 @@ private:
     DecodedRecords m_records;
     TelegramLayers m_layers;
     ApplicationData m_content = ApplicationData::Records;
+    std::string m_mainValue;
+    std::string m_mainUnit;
     CompactFormats m_compactFormats;
     std::unordered_set<std::string> m_toldCompact; // meters whose unread compact frame was logged
     bool m_toldFormatsFile = false;
