@@ -24,8 +24,17 @@ bool AesCtr::apply(const AesKey& key, const AesBlock& counter, uint8_t* data, si
 {
     if (!m_cipher || !m_context || n > INT_MAX)
         return false;
-    if (EVP_EncryptInit_ex(m_context, m_cipher, nullptr, key.data(), counter.data()) != 1)
+    if (!m_keySet || key != m_key) {
+        m_keySet = false;
+        // The context keeps its cipher after the first use; a new key then only re-keys it.
+        const EVP_CIPHER* cipher = EVP_CIPHER_CTX_get0_cipher(m_context) ? nullptr : m_cipher;
+        if (EVP_EncryptInit_ex(m_context, cipher, nullptr, key.data(), counter.data()) != 1)
+            return false;
+        m_key = key;
+        m_keySet = true;
+    } else if (EVP_EncryptInit_ex(m_context, nullptr, nullptr, nullptr, counter.data()) != 1) {
         return false;
+    }
     int written = 0;
     if (n > 0 && (EVP_EncryptUpdate(m_context, data, &written, data, static_cast<int>(n)) != 1
                   || written != static_cast<int>(n)))

@@ -27,6 +27,8 @@ public:
 private:
     EVP_CIPHER* m_cipher = nullptr;
     EVP_CIPHER_CTX* m_context = nullptr;
+    AesKey m_key{};
+    bool m_keySet = false; // the context holds m_key's schedule: a new counter needs no new one
 };
 
 // AES-CMAC (AES-128 under OpenSSL's MAC interface), for the derived keys of security mode 7.

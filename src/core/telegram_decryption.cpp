@@ -205,15 +205,17 @@ bool TelegramDecryption::decryptLink(int row, const std::string& meterId, Receiv
     const std::optional<AesKey> key = keyFor(row, meterId);
     if (!key)
         return false;
-    // Decrypted aside: a wrong key leaves the frame as it was received.
-    const auto from = f.begin() + ell.payloadCrc, to = f.begin() + layers.dataEnd + 1;
-    m_scratch.assign(from, to);
-    if (!m_ctr->apply(*key, linkCounterBlock(f, ell), m_scratch.data(), m_scratch.size()))
+    // Counter mode is its own inverse: a wrong key's output is turned back at once, so
+    // the frame stays as it was received.
+    uint8_t* payload = f.data() + ell.payloadCrc;
+    const size_t n = static_cast<size_t>(layers.dataEnd - ell.payloadCrc + 1);
+    const AesBlock counter = linkCounterBlock(f, ell);
+    if (!m_ctr->apply(*key, counter, payload, n))
         return false;
-    const uint16_t stated = static_cast<uint16_t>(m_scratch[0] | m_scratch[1] << 8);
-    if (crc16En13757(m_scratch.data() + 2, m_scratch.size() - 2) != stated)
+    if (!linkPayloadCrcMatches(f, ell, layers.dataEnd)) {
+        m_ctr->apply(*key, counter, payload, n);
         return false;
-    std::copy(m_scratch.begin(), m_scratch.end(), from);
+    }
     rereadAfterLinkDecryption(f, layers);
     return layers.readable;
 }

@@ -93,7 +93,6 @@ private:
     AesCbc m_aes;
     std::unique_ptr<AesCtr> m_ctr;
     std::unique_ptr<AesCmac> m_cmac;
-    std::vector<uint8_t> m_scratch;
 };
 
 } // namespace palvero

@@ -90,8 +90,8 @@ struct TelegramLayers {
 TelegramLayers readTelegramLayers(const ReceiverFrame& f, int dataEnd);
 TelegramLayers readTelegramLayers(const ReceiverFrame& f, const ReadingSettings& s);
 
-// After the payload of an extended link layer was decrypted in place: reads the layers
-// behind it again and marks the telegram readable when the payload CRC now matches.
+// After the payload of an extended link layer was decrypted in place and its payload CRC
+// matched: marks the telegram readable and reads the layers behind it.
 void rereadAfterLinkDecryption(const ReceiverFrame& f, TelegramLayers& layers);
 
 // The payload CRC of an extended link layer matches the bytes after it.

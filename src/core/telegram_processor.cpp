@@ -237,8 +237,10 @@ void TelegramProcessor::updateRow(int row, const std::string& meterId, const Rec
 
 void TelegramProcessor::learnFormat()
 {
-    if (!m_records.formatComplete)
+    // Meters of one kind repeat one format: the last one heard needs no new signature.
+    if (!m_records.formatComplete || m_records.formatHeaders == m_lastFormat)
         return;
+    m_lastFormat = m_records.formatHeaders;
     if (m_compactFormats.learn(m_records.formatHeaders) == CompactFormats::Learned::NewNotSaved && !m_toldFormatsFile) {
         m_toldFormatsFile = true;
         m_table.addReaderLogLine("Compact frame formats cannot be saved to " + m_compactFormats.file().string());

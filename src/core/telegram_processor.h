@@ -73,6 +73,7 @@ private:
     std::string m_mainValue;
     std::string m_mainUnit;
     CompactFormats m_compactFormats;
+    std::vector<uint8_t> m_lastFormat; // the DIF/VIF bytes of the last full frame's format
     std::unordered_set<std::string> m_toldCompact; // meters whose unread compact frame was logged
     bool m_toldFormatsFile = false;
 };
