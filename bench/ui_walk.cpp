@@ -3,7 +3,11 @@
 // how long the event loop stalled at worst, and (optionally) a screenshot.
 //
 //   ui_walk --sim PATH --capture FILE [--rate N] [--count N] [--vary-id N] [--prefill N]
-//           [--seconds S] [--count-columns N] [--screenshot FILE]
+//           [--seconds S] [--count-columns N] [--screenshot FILE] [--chart]
+//           [--chart-screenshot FILE [--chart-highlight ID]] [--decode HEX,... --decode-screenshot FILE]
+//
+// --chart keeps the signal strength chart open during the walk, so that a run with it and
+// one without show what the chart costs the reading.
 #include "main_window.h"
 #include "meter_table.h"
 #include "program.h"
@@ -11,6 +15,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QProcess>
 #include <QPushButton>
@@ -62,7 +67,8 @@ int main(int argc, char** argv)
     const QString capture = option(args, "--capture");
     if (sim.isEmpty() || capture.isEmpty()) {
         std::fprintf(stderr, "usage: ui_walk --sim PATH --capture FILE [--rate N] [--count N] [--vary-id N] "
-                             "[--prefill N] [--seconds S] [--count-columns N] [--screenshot FILE]\n");
+                             "[--prefill N] [--seconds S] [--count-columns N] [--screenshot FILE] [--chart] "
+                             "[--chart-screenshot FILE [--chart-highlight ID]] [--decode HEX,... --decode-screenshot FILE]\n");
         return 2;
     }
     const int prefill = option(args, "--prefill", "0").toInt();
@@ -117,6 +123,9 @@ int main(int argc, char** argv)
     Counter counter;
     window.table().addListener(&counter);
     program.show();
+    const bool chart = args.contains("--chart");
+    if (chart)
+        program.signalChart().showWindow();
 
     // The event loop's worst stall: gaps between ticks of a 5 ms timer.
     QElapsedTimer clock;
@@ -143,6 +152,21 @@ int main(int argc, char** argv)
     const QString shot = option(args, "--screenshot");
     if (!shot.isEmpty())
         window.grab().save(shot);
+    const QString chartShot = option(args, "--chart-screenshot");
+    if (!chartShot.isEmpty()) {
+        palvero::TForm5& signal = program.signalChart();
+        signal.showWindow();
+        signal.Edit_searchMeter->setText(option(args, "--chart-highlight"));
+        signal.updateChart();
+        signal.grab().save(chartShot);
+    }
+    // Telegrams to decode, separated by commas; bad text would stop here at its message box.
+    bool decoded = false;
+    for (const QString& telegram : option(args, "--decode").split(',', Qt::SkipEmptyParts))
+        decoded = program.fullDecode().decodeText(telegram.toStdString()) || decoded;
+    const QString decodeShot = option(args, "--decode-screenshot");
+    if (decoded && !decodeShot.isEmpty())
+        program.fullDecode().grab().save(decodeShot);
 
     if (window.reading().reading())
         window.Butt_read->click();
@@ -159,6 +183,7 @@ int main(int argc, char** argv)
                 counter.updated);
     std::printf("longest event-loop stall: %lld ms over %.1f s\n", static_cast<long long>(worst),
                 clock.elapsed() / 1000.0);
+    std::printf("signal chart: %s, %ld rebuilds\n", chart ? "open" : "closed", program.signalChart().rebuildCount());
     for (const auto& line : window.table().readerLog)
         std::printf("reader log: %s\n", line.c_str());
     window.table().removeListener(&counter);

@@ -73,7 +73,8 @@ std::vector<int> groupBy(const MeterTable& table, int column, const std::vector<
 } // namespace
 
 bool ExportGridCsv(const TextGrid& grid, const std::string& defaultName, const std::string& separator,
-                   const std::filesystem::path& folder, Operator& op, ErrorLogger& log)
+                   const std::filesystem::path& folder, Operator& op, ErrorLogger& log,
+                   std::filesystem::path* written)
 {
     FileDialogSpec spec{kExportDialogTitle, kExportDialogFilter, kExportDialogExtension, folder.string(), defaultName};
     std::optional<std::string> chosen = op.askSaveFile(spec);
@@ -94,6 +95,8 @@ bool ExportGridCsv(const TextGrid& grid, const std::string& defaultName, const s
         log.LogErrorText("Cannot write " + path.string());
         return false;
     }
+    if (written)
+        *written = path;
     return true;
 }
 

@@ -19,9 +19,11 @@ inline constexpr char kExportDialogExtension[] = "csv";
 
 // Writes data rows 1 .. last of a grid (every column, an empty last row included) as CSV
 // to a file the operator chooses, preset with `defaultName` in `folder`. Gives whether a
-// file was written; a failed write is shown and logged (code 10).
+// file was written (its path in `written` when given); a failed write is shown and logged
+// (code 10).
 bool ExportGridCsv(const TextGrid& grid, const std::string& defaultName, const std::string& separator,
-                   const std::filesystem::path& folder, Operator& op, ErrorLogger& log);
+                   const std::filesystem::path& folder, Operator& op, ErrorLogger& log,
+                   std::filesystem::path* written = nullptr);
 
 // Removes data row `row` (row > 0): the rows below move up with their flags and "No." is
 // renumbered 1, 2, 3 ...; the only data row is emptied and its flags cleared instead.

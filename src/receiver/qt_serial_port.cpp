@@ -1,10 +1,16 @@
 #include "qt_serial_port.h"
 
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+#include <QThread>
+
 #include <algorithm>
 #include <climits>
 
 #ifndef _WIN32
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #endif
 
@@ -75,6 +81,19 @@ bool QtSerialPort::open(const std::string& device, int baudRate, Parity parity)
     return m_port.open(QIODevice::ReadWrite);
 }
 
+bool QtSerialPort::exists(const std::string& device)
+{
+#ifdef _WIN32
+    const QString name = QString::fromStdString(device).section('\\', -1);
+    const auto ports = QSerialPortInfo::availablePorts();
+    return std::any_of(ports.begin(), ports.end(),
+                       [&name](const QSerialPortInfo& p) { return p.portName().compare(name, Qt::CaseInsensitive) == 0; });
+#else
+    // Follows links: a udev link or a simulator's link whose target has gone is missing.
+    return QFileInfo::exists(QString::fromStdString(device));
+#endif
+}
+
 void QtSerialPort::close()
 {
     if (!m_port.isOpen() || m_closing)
@@ -91,17 +110,41 @@ bool QtSerialPort::isOpen() const
     return m_port.isOpen();
 }
 
-void QtSerialPort::purge()
+bool QtSerialPort::purge()
 {
     if (!m_port.isOpen())
-        return;
-    // Our writes are complete when write() returns, so only input is left to discard.
-    // Clearing the output too would, on a pseudo-terminal, throw away command bytes that
-    // the receiver has not read yet.
+        return true;
+    // Output is left to go out rather than cleared: on a pseudo-terminal clearing would
+    // throw away command bytes that the receiver has not read yet. A stuck adapter gets
+    // kDrainTimeoutMs; what it still holds then is discarded, so that neither this wait
+    // nor the close that follows can hang.
+    bool drained = true;
+    QDeadlineTimer deadline(kDrainTimeoutMs);
+    while (m_port.isOpen() && pendingOutput() > 0) {
+        if (deadline.hasExpired()) {
+            drained = false;
+            m_port.clear(QSerialPort::Output);
+            break;
+        }
+        if (m_port.bytesToWrite() > 0
+            && m_port.waitForBytesWritten(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1))))
+            continue;
+        QThread::msleep(1);
+    }
+    if (m_port.isOpen())
+        m_port.clear(QSerialPort::Input);
+    return drained;
+}
+
+qint64 QtSerialPort::pendingOutput() const
+{
+    qint64 pending = m_port.bytesToWrite();
 #ifndef _WIN32
-    ::tcdrain(static_cast<int>(m_port.handle()));
+    int queued = 0;
+    if (::ioctl(static_cast<int>(m_port.handle()), TIOCOUTQ, &queued) == 0 && queued > 0)
+        pending += queued;
 #endif
-    m_port.clear(QSerialPort::Input);
+    return pending;
 }
 
 size_t QtSerialPort::read(uint8_t* buffer, size_t max, int timeoutMs)
@@ -126,7 +169,15 @@ bool QtSerialPort::write(const uint8_t* data, size_t n)
     qint64 written = m_port.write(reinterpret_cast<const char*>(data), static_cast<qint64>(n));
     if (written != static_cast<qint64>(n))
         return false;
-    return m_port.waitForBytesWritten(kWriteTimeoutMs) || (m_port.isOpen() && m_port.bytesToWrite() == 0);
+    // waitForBytesWritten returns after each piece the system takes; the whole text gets
+    // the one time-out.
+    QDeadlineTimer deadline(kWriteTimeoutMs);
+    while (m_port.isOpen() && m_port.bytesToWrite() > 0) {
+        if (deadline.hasExpired()
+            || !m_port.waitForBytesWritten(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1))))
+            break;
+    }
+    return m_port.isOpen() && m_port.bytesToWrite() == 0;
 }
 
 size_t QtSerialPort::bytesWaiting()

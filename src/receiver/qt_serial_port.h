@@ -20,10 +20,11 @@ public:
     ~QtSerialPort() override;
 
     bool probe(const std::string& device) override;
+    bool exists(const std::string& device) override;
     bool open(const std::string& device, int baudRate, Parity parity) override;
     void close() override;
     bool isOpen() const override;
-    void purge() override;
+    bool purge() override;
     size_t read(uint8_t* buffer, size_t max, int timeoutMs) override;
     bool write(const uint8_t* data, size_t n) override;
     size_t bytesWaiting() override;
@@ -38,6 +39,8 @@ private:
     void errorOccurred(QSerialPort::SerialPortError error);
     // The line is hung up or the descriptor is dead, not merely without data.
     bool hungUp() const;
+    // Bytes still on their way out: in this object's buffer and in the system's queue.
+    qint64 pendingOutput() const;
 
     QSerialPort m_port;
     bool m_closing = false;

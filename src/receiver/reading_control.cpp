@@ -1,11 +1,9 @@
 #include "reading_control.h"
 
+#include "line_settings.h"
+
 #include <algorithm>
 #include <array>
-#include <cctype>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 
 namespace palvero {
 
@@ -13,9 +11,6 @@ namespace {
 
 constexpr int kPortPanel = 0;
 constexpr int kElapsedPanel = 1;
-
-constexpr int kDefaultBaud = 2400;
-constexpr std::array<int, 9> kBaudRates = {300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
 // Waits of the v1 receiver: it needs 40 ms to wake after 0x00 and 1 ms between a
 // command byte and its parameter. The same 40 ms let the line settle before a close.
@@ -50,53 +45,6 @@ constexpr std::array<ModeParameter, 7> kModeParameters = {{
     {"T2+C", 11},
 }};
 
-// A whole decimal number with an optional sign and nothing else around it.
-std::optional<long> wholeNumber(const std::string& text)
-{
-    size_t i = (!text.empty() && (text[0] == '+' || text[0] == '-')) ? 1 : 0;
-    if (i == text.size())
-        return std::nullopt;
-    for (size_t j = i; j < text.size(); ++j)
-        if (!std::isdigit(static_cast<unsigned char>(text[j])))
-            return std::nullopt;
-    errno = 0;
-    long value = std::strtol(text.c_str(), nullptr, 10);
-    if (errno == ERANGE || value > INT_MAX || value < INT_MIN)
-        return std::nullopt;
-    return value;
-}
-
-Parity parityFor(const std::string& text)
-{
-    if (text == "None")
-        return Parity::None;
-    if (text == "Odd")
-        return Parity::Odd;
-    if (text == "Mark")
-        return Parity::Mark;
-    if (text == "Space")
-        return Parity::Space;
-    return Parity::Even;
-}
-
-// Sets a flag for the life of a scope, back to its earlier value at the end.
-class FlagScope {
-public:
-    explicit FlagScope(bool& flag)
-        : m_flag(flag)
-        , m_before(flag)
-    {
-        m_flag = true;
-    }
-    ~FlagScope() { m_flag = m_before; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-
-private:
-    bool& m_flag;
-    bool m_before;
-};
-
 } // namespace
 
 ReadingControl::ReadingControl(SerialPort& port, Sleeper& sleeper, const Settings& settings, MeterTable& table,
@@ -124,31 +72,37 @@ void ReadingControl::openOrClose()
     if (m_portOpen)
         close();
     else
-        open();
+        open(kReadingFallback);
 }
 
-bool ReadingControl::ensureOpen()
+bool ReadingControl::ensureOpen(const LineFallback& fallback)
 {
     if (!m_portOpen)
-        open();
+        open(fallback);
     if (!m_portOpen)
         return false;
-    m_port.purge();
+    purge();
     return true;
 }
 
 void ReadingControl::release()
 {
-    m_port.purge();
+    purge();
     if (m_portOpen)
         close();
+}
+
+void ReadingControl::purge()
+{
+    if (!m_port.purge())
+        m_table.addReaderLogLine(drainTimeoutText(m_portOpen ? m_openName : m_settings.Name));
 }
 
 bool ReadingControl::v1Command(uint8_t command, uint8_t parameter)
 {
     // QSerialPort announces received bytes from inside its own waits; while the exchange
     // runs they are its answer, not frames.
-    FlagScope exchange(m_inExchange);
+    Exchange exchange(*this);
 
     if (!ensureOpen()) {
         m_operator.showMessage(kCaption, "Unable to use selected COM port!", MessageIcon::Warning);
@@ -159,7 +113,7 @@ bool ReadingControl::v1Command(uint8_t command, uint8_t parameter)
             m_operator.showMessage(kCaption, m_port.errorText(), MessageIcon::Error);
     };
 
-    m_port.purge();
+    purge();
     m_port.writeByte(kWake);
     m_sleeper.sleepMs(kWakeWaitMs);
     uint8_t answer = 0;
@@ -171,7 +125,7 @@ bool ReadingControl::v1Command(uint8_t command, uint8_t parameter)
         end();
         return false;
     }
-    m_port.purge();
+    purge();
     m_port.writeByte(command);
     m_sleeper.sleepMs(kParameterWaitMs);
     m_port.writeByte(parameter);
@@ -276,7 +230,7 @@ std::optional<uint8_t> ReadingControl::v1ModeParameter(const std::string& mode)
     return std::nullopt;
 }
 
-void ReadingControl::open()
+void ReadingControl::open(const LineFallback& fallback)
 {
     const std::string name = m_settings.Name;
     const std::string closedText = name + " is closed";
@@ -284,7 +238,7 @@ void ReadingControl::open()
         const std::string device = deviceForPortName(name);
         if (!m_port.probe(device)) {
             m_table.notifyStatusText(kPortPanel, closedText);
-            m_table.addReaderLogLine("The selected serial port (" + name + ") is in use by another program!");
+            m_table.addReaderLogLine(probeFailureText(name, m_port.exists(device)));
             return;
         }
 
@@ -294,11 +248,8 @@ void ReadingControl::open()
             m_table.notifyStatusText(kPortPanel, closedText);
             return;
         }
-        int baud = kDefaultBaud;
-        if (std::find(kBaudRates.begin(), kBaudRates.end(), *speed) != kBaudRates.end())
-            baud = static_cast<int>(*speed);
-
-        if (!m_port.open(device, baud, parityFor(m_settings.Parity))) {
+        const int baud = baudRateFor(*speed, fallback);
+        if (!m_port.open(device, baud, parityFor(m_settings.Parity, fallback))) {
             m_table.addReaderLogLine("Unknown Exception on opening serial port...");
             m_table.notifyStatusText(kPortPanel, closedText);
             return;
@@ -360,8 +311,11 @@ void ReadingControl::lost(const std::string& reason)
 
 void ReadingControl::changed()
 {
+    const State state{m_portOpen, m_reading};
     if (onStateChanged)
-        onStateChanged(State{m_portOpen, m_reading});
+        onStateChanged(state);
+    if (onPortStateChanged)
+        onPortStateChanged(state);
 }
 
 } // namespace palvero

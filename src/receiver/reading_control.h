@@ -1,6 +1,7 @@
 #pragma once
 
 #include "formats.h"
+#include "line_settings.h"
 #include "meter_table.h"
 #include "operator.h"
 #include "reception.h"
@@ -40,10 +41,37 @@ public:
 
     // Opens when closed, closes when open.
     void openOrClose();
-    // Opens if needed; false when the port cannot be used, otherwise purges and gives true.
-    bool ensureOpen();
+    // Opens if needed, with the given fallbacks for a speed or parity outside the lists;
+    // false when the port cannot be used, otherwise purges and gives true.
+    bool ensureOpen(const LineFallback& fallback = kReadingFallback);
     // Purges and closes.
     void release();
+    // Discards pending input and output; a port that cannot send what it holds within its
+    // time-out is reported in the reader log.
+    void purge();
+
+    // The reading port itself, for the receiver commands that share it.
+    SerialPort& port() { return m_port; }
+    Sleeper& sleeper() { return m_sleeper; }
+
+    // While one lives, bytes that arrive are the answer of a receiver exchange: they stay
+    // in the port for the exchange to read instead of going to frame assembly.
+    class Exchange {
+    public:
+        explicit Exchange(ReadingControl& control)
+            : m_control(control)
+            , m_before(control.m_inExchange)
+        {
+            m_control.m_inExchange = true;
+        }
+        ~Exchange() { m_control.m_inExchange = m_before; }
+        Exchange(const Exchange&) = delete;
+        Exchange& operator=(const Exchange&) = delete;
+
+    private:
+        ReadingControl& m_control;
+        bool m_before;
+    };
     // The v1 receiver's command exchange: 0x00, ">" back, command, parameter, "X".
     bool v1Command(uint8_t command, uint8_t parameter);
 
@@ -67,11 +95,13 @@ public:
     static std::optional<uint8_t> v1ModeParameter(const std::string& mode);
 
     std::function<void(const State&)> onStateChanged;
+    // The same, for the Settings window, whose port controls follow the port.
+    std::function<void(const State&)> onPortStateChanged;
     // The clock of the elapsed time; tests set it.
     std::function<std::chrono::steady_clock::time_point()> now = [] { return std::chrono::steady_clock::now(); };
 
 private:
-    void open();
+    void open(const LineFallback& fallback);
     void close();
     void received();
     void lost(const std::string& reason);

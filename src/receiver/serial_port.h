@@ -20,17 +20,24 @@ public:
     // Opens the device exclusively and closes it again at once: false when another
     // program holds it or it does not exist.
     virtual bool probe(const std::string& device) = 0;
+    // Whether the device is there at all; tells a missing device from a held one after a
+    // failed probe.
+    virtual bool exists(const std::string& device) = 0;
     virtual bool open(const std::string& device, int baudRate, Parity parity) = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
-    // Discards pending input and output.
-    virtual void purge() = 0;
+    // Discards pending input and output. Output already handed to the port is given
+    // kDrainTimeoutMs to leave; false when it had to be discarded unsent (a stuck adapter).
+    virtual bool purge() = 0;
     // Reads up to `max` bytes, waiting at most `timeoutMs` for the first; gives the count.
     virtual size_t read(uint8_t* buffer, size_t max, int timeoutMs) = 0;
     virtual bool write(const uint8_t* data, size_t n) = 0;
     virtual size_t bytesWaiting() = 0;
     // Text of the last error, for logs and messages.
     virtual std::string errorText() const = 0;
+
+    // The longest wait for output to leave the port, as long as a read or a write may take.
+    static constexpr int kDrainTimeoutMs = 1000;
 
     std::function<void()> onReceive;
     std::function<void(const std::string& reason)> onLost;

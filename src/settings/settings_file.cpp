@@ -34,6 +34,16 @@ void loadSettingsFile(Settings& s, const std::filesystem::path& iniFile)
     loadSettings(s, IniDocument::load(iniFile).value_or(IniDocument()));
 }
 
+void reloadSettingsFile(Settings& s, const std::filesystem::path& iniFile)
+{
+    const IniDocument doc = IniDocument::load(iniFile).value_or(IniDocument());
+    loadSettings(s, doc);
+    if (!doc.value(setting_keys::kComPort, "Speed"))
+        s.Speed = "300";
+    if (!doc.value(setting_keys::kComPort, "Parity"))
+        s.Parity = "Even";
+}
+
 bool writeIniKey(const std::filesystem::path& iniFile, std::string_view section, std::string_view key,
     std::string_view value)
 {

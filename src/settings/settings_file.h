@@ -22,6 +22,11 @@ void loadSettings(Settings& s, const IniDocument& doc);
 // reading never fails.
 void loadSettingsFile(Settings& s, const std::filesystem::path& iniFile);
 
+// The same when the Settings window reloads the file on activation: a missing `Speed`
+// reads as "300" and a missing `Parity` as "Even" there; every other default is the
+// start-up one.
+void reloadSettingsFile(Settings& s, const std::filesystem::path& iniFile);
+
 // Writes one key into the settings file, leaving every other line as it is; creates the
 // file when it does not exist. False when the file cannot be read back or written.
 [[nodiscard]] bool writeIniKey(const std::filesystem::path& iniFile, std::string_view section,

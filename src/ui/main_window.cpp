@@ -1,16 +1,22 @@
 #include "main_window.h"
 
+#include "about_window.h"
 #include "cell_text.h"
+#include "enter_key_window.h"
+#include "full_decode_window.h"
 #include "grid_delegate.h"
 #include "meter_table_model.h"
 #include "meter_tree.h"
 #include "reader_log.h"
 #include "settings_file.h"
+#include "signal_chart.h"
+#include "table_csv.h"
 #include "table_ops.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -90,10 +96,10 @@ void TForm1::buildWindow()
     BitBtn1->setObjectName("BitBtn1");
     connect(BitBtn1, &QPushButton::clicked, this, &TForm1::clearTableButton);
 
-    // Opens the template choice, which comes with the import/export window.
     Butt_exportTable = new QPushButton("Export", central);
     Butt_exportTable->setObjectName("Butt_exportTable");
-    Butt_exportTable->setEnabled(false);
+    Butt_exportTable->setToolTip("Export the table to a CSV file, plainly or through a template");
+    connect(Butt_exportTable, &QPushButton::clicked, this, [this] { emit templateChoiceRequested(1); });
 
     auto* searchLabel = new QLabel("Search ID:", central);
     Edit_searchID = new QLineEdit(central);
@@ -195,8 +201,10 @@ void TForm1::buildMenus()
     // Commands whose windows are not part of the program yet stay disabled.
     QMenu* file = menuBar()->addMenu("File");
     file->setObjectName("File1");
-    addCommand(file, "Import from CSV", "ImportfromCSV1", false);
-    addCommand(file, "Export data to CSV", "Exportdata1", false);
+    connect(addCommand(file, "Import from CSV", "ImportfromCSV1", true), &QAction::triggered, this,
+            [this] { emit templateChoiceRequested(0); });
+    connect(addCommand(file, "Export data to CSV", "Exportdata1", true), &QAction::triggered, this,
+            [this] { emit templateChoiceRequested(1); });
     addCommand(file, "Save in database", "Saveindatabase1", false);
     connect(addCommand(file, "Save log file", "Savelogfile1", true), &QAction::triggered, this, &TForm1::saveLogFile);
     addCommand(file, "Print table data", "Printtabledata1", true); // prints nothing
@@ -206,11 +214,13 @@ void TForm1::buildMenus()
     QMenu* tools = menuBar()->addMenu("Tools");
     tools->setObjectName("Tools1");
     addCommand(tools, "Settings", "Settings1", false);
-    addCommand(tools, "Templates", "Templates1", false);
+    connect(addCommand(tools, "Templates", "Templates1", true), &QAction::triggered, this,
+            &TForm1::templatesRequested);
     addCommand(tools, "Reports", "Reports1", false);
     addCommand(tools, "Saved Meters", "SavedMeters1", false);
     addCommand(tools, "View signal strenght", "Viewsignalstrenght1", false);
     addCommand(tools, "Enter AES-128 key", "EnterAES128key1", false);
+    addCommand(tools, "Decode telegram...", "Decodetelegram1", false)->setShortcut(QKeySequence("Ctrl+D"));
 
     QMenu* help = menuBar()->addMenu("Help");
     help->setObjectName("Help1");
@@ -228,7 +238,8 @@ void TForm1::buildMenus()
             &TForm1::clearTablePopup);
     addCommand(PopupMenu1, "Save measurements in database", "Savemeasurementsindatabase1", false);
     addCommand(PopupMenu1, "Save/update meter in database", "Saveupdatemeterindatabase1", false);
-    addCommand(PopupMenu1, "Copy Full telegram", "CopyFulltelegram1", false);
+    connect(addCommand(PopupMenu1, "Copy Full telegram", "CopyFulltelegram1", true), &QAction::triggered, this,
+            &TForm1::copyFullTelegram);
     connect(addCommand(PopupMenu1, "Remove selected row", "Removeselectedrow1", true), &QAction::triggered, this,
             &TForm1::removeSelectedRow);
     addCommand(PopupMenu1, "Enter AES-128 key", "EnterAES128key2", false);
@@ -316,8 +327,13 @@ void TForm1::removeSelectedRow()
 
 void TForm1::exportWholeTable()
 {
-    ExportGridCsv(m_table.grid(), "meters.csv", m_context.settings.ExportSeparator, m_context.paths.dataFolder(),
-                  m_context.op, m_context.errorLog);
+    TableCsvResult result;
+    if (ExportGridCsv(m_table.grid(), "meters.csv", m_context.settings.ExportSeparator, m_context.paths.dataFolder(),
+                      m_context.op, m_context.errorLog, &result.file)) {
+        result.status = TableCsvResult::Status::Done;
+        result.rows = m_table.dataRowCount();
+        m_table.notifyStatusText(kExchangeStatusPanel, exportStatusText(result));
+    }
 }
 
 void TForm1::saveLogFile()
@@ -372,6 +388,48 @@ void TForm1::applyAppearance()
     applyColumnWidths();
 }
 
+void TForm1::copyFullTelegram()
+{
+    const int row = m_table.selectedRow;
+    if (row >= 1 && row < m_table.rowCount())
+        QGuiApplication::clipboard()->setText(cellText(m_table.cell(row, col::FullTelegram)));
+}
+
+void TForm1::attachAboutWindow(TForm4* about)
+{
+    QAction* a = findChild<QAction*>("About1");
+    connect(a, &QAction::triggered, about, &TForm4::showWindow);
+    a->setEnabled(true);
+}
+
+void TForm1::attachKeyWindow(TEnterAES* keyDialog)
+{
+    // The main menu's command keeps "Use this Key for all " as it was; the pop-up's clears it.
+    QAction* menu = findChild<QAction*>("EnterAES128key1");
+    connect(menu, &QAction::triggered, keyDialog, [this, keyDialog] { keyDialog->openFor(m_table.selectedRow, false); });
+    menu->setEnabled(true);
+    QAction* popup = findChild<QAction*>("EnterAES128key2");
+    connect(popup, &QAction::triggered, keyDialog, [this, keyDialog] { keyDialog->openFor(m_table.selectedRow, true); });
+    popup->setEnabled(true);
+}
+
+void TForm1::attachFullDecodeWindow(TFullDecode* fullDecode)
+{
+    QAction* row = findChild<QAction*>("Fulldecode1");
+    connect(row, &QAction::triggered, fullDecode, [this, fullDecode] { fullDecode->decodeRow(m_table.selectedRow); });
+    row->setEnabled(true);
+    QAction* text = findChild<QAction*>("Decodetelegram1");
+    connect(text, &QAction::triggered, fullDecode, &TFullDecode::askTelegram);
+    text->setEnabled(true);
+}
+
+void TForm1::attachSignalChart(TForm5* chart)
+{
+    QAction* a = findChild<QAction*>("Viewsignalstrenght1");
+    connect(a, &QAction::triggered, chart, &TForm5::showWindow);
+    a->setEnabled(true);
+}
+
 void TForm1::rowUpdated(int row)
 {
     m_tree->updateRow(row);
@@ -385,6 +443,8 @@ void TForm1::statusText(int panel, const std::string& text)
 
 void TForm1::tableRebuilt()
 {
+    // An import brought other meters: the counts follow at the next tick.
+    m_table.recountMediumCounters();
     m_tree->rebuild();
 }
 

@@ -29,6 +29,10 @@ namespace palvero {
 
 class MeterTableModel;
 class MeterTree;
+class TEnterAES;
+class TForm4;
+class TForm5;
+class TFullDecode;
 
 // What the main window works with; all of it outlives the window.
 struct MainWindowContext {
@@ -69,6 +73,15 @@ public:
     void openManual(const QString& fileName);
     // Applies column count, font size, bold and row height of the table's appearance.
     void applyAppearance();
+    // "Copy Full telegram": the selected row's "Full telegram" text on the clipboard.
+    void copyFullTelegram();
+
+    // The small windows behind the menus and the pop-up menu. The program attaches each
+    // once it exists; its commands are enabled then.
+    void attachAboutWindow(TForm4* about);
+    void attachKeyWindow(TEnterAES* keyDialog);
+    void attachFullDecodeWindow(TFullDecode* fullDecode);
+    void attachSignalChart(TForm5* chart);
 
     // Table notifications.
     void rowUpdated(int row) override;
@@ -90,6 +103,13 @@ public:
     QLabel* StatusPanel1 = nullptr;
     QTimer* Timer_elapsedTime = nullptr;
     QMenu* PopupMenu1 = nullptr;
+
+signals:
+    // Tools > "Templates".
+    void templatesRequested();
+    // The template choice for File > "Import from CSV" (mode 0), File > "Export data to
+    // CSV" and the Export button (mode 1).
+    void templateChoiceRequested(int mode);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

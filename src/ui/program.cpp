@@ -2,19 +2,59 @@
 
 #include "settings_file.h"
 
+#include <QAction>
+#include <QCheckBox>
+
 namespace palvero {
 
 Program::Program(const std::filesystem::path& programFile)
     : m_paths(programFile)
     , m_errorLog(m_paths.dataFolder(), m_formats, m_operator)
     , m_meters(m_paths.dataFolder(), m_errorLog)
+    , m_templateFile(m_paths.templateFolder())
 {
     m_main = std::make_unique<TForm1>(MainWindowContext{m_settings, m_formats, m_operator, m_errorLog, &m_meters,
                                                         m_port, m_sleeper, m_paths});
     m_operator.setParent(m_main.get());
-    // Every key of the settings file, read once at start-up; the main window has already
-    // taken its appearance from the file.
-    loadSettingsFile(m_settings, m_paths.iniFile());
+    // The Settings window reads every key of the settings file as it is created; the main
+    // window has already taken its appearance from the file.
+    m_settingsWindow = std::make_unique<TSettings>(SettingsWindowContext{
+        m_settings, m_main->table(), m_main->reading(), m_commandPort, m_sleeper, m_operator, m_paths});
+    connectSettingsWindow();
+
+    m_templates = std::make_unique<TTemplates>(
+        TemplatesWindowContext{m_settings, m_operator, m_templateFile, m_paths, m_main.get()});
+    QObject::connect(m_main.get(), &TForm1::templatesRequested, m_templates.get(), [this] {
+        m_templates->show();
+        m_templates->raise();
+        m_templates->activateWindow();
+    });
+    m_templateChoice = std::make_unique<TForm3>(TemplateChoiceContext{
+        m_main->table(), m_settings, m_operator, m_errorLog, m_templateFile, m_paths, m_main.get()});
+    QObject::connect(m_main.get(), &TForm1::templateChoiceRequested, m_templateChoice.get(), &TForm3::openFor);
+    QObject::connect(m_templateChoice.get(), &TForm3::tableImported, m_main.get(),
+                     [this] { m_main->Check_noNew->setChecked(true); });
+
+    m_about = std::make_unique<TForm4>(m_main.get());
+    m_main->attachAboutWindow(m_about.get());
+    m_keyDialog = std::make_unique<TEnterAES>(
+        KeyWindowContext{m_settings, m_operator, m_errorLog, m_main->table(), m_main->tree()}, m_main.get());
+    m_main->attachKeyWindow(m_keyDialog.get());
+    m_fullDecode = std::make_unique<TFullDecode>(
+        FullDecodeContext{m_main->table(), m_settings, m_formats, m_operator, m_errorLog, &m_meters, m_paths},
+        m_main.get());
+    m_main->attachFullDecodeWindow(m_fullDecode.get());
+
+    m_signalChart = std::make_unique<TForm5>(m_main->table());
+    m_main->attachSignalChart(m_signalChart.get());
+}
+
+void Program::connectSettingsWindow()
+{
+    if (auto* command = m_main->findChild<QAction*>("Settings1")) {
+        command->setEnabled(true);
+        QObject::connect(command, &QAction::triggered, m_settingsWindow.get(), &TSettings::showWindow);
+    }
 }
 
 Program::~Program()

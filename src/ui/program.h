@@ -1,13 +1,21 @@
 #pragma once
 
+#include "about_window.h"
+#include "enter_key_window.h"
 #include "error_log.h"
 #include "formats.h"
+#include "full_decode_window.h"
 #include "main_window.h"
 #include "meters_file.h"
 #include "program_paths.h"
 #include "qt_operator.h"
 #include "qt_serial_port.h"
 #include "settings.h"
+#include "settings_window.h"
+#include "signal_chart.h"
+#include "template_choice_window.h"
+#include "template_file.h"
+#include "templates_window.h"
 #include "thread_sleeper.h"
 
 #include <memory>
@@ -25,9 +33,16 @@ public:
     void show();
     TForm1& mainWindow() { return *m_main; }
     Settings& settings() { return m_settings; }
+    TSettings& settingsWindow() { return *m_settingsWindow; }
     const ProgramPaths& paths() const { return m_paths; }
+    TTemplates& templatesWindow() { return *m_templates; }
+    TForm3& templateChoice() { return *m_templateChoice; }
+    TFullDecode& fullDecode() { return *m_fullDecode; }
+    TForm5& signalChart() { return *m_signalChart; }
 
 private:
+    void connectSettingsWindow();
+
     ProgramPaths m_paths;
     Settings m_settings;
     SystemFormats m_formats;
@@ -36,7 +51,16 @@ private:
     MetersFile m_meters;
     QtSerialPort m_port;
     ThreadSleeper m_sleeper;
+    TemplateFile m_templateFile;
     std::unique_ptr<TForm1> m_main;
+    QtSerialPort m_commandPort; // the v2 receiver's commands
+    std::unique_ptr<TSettings> m_settingsWindow;
+    std::unique_ptr<TTemplates> m_templates;
+    std::unique_ptr<TForm3> m_templateChoice;
+    std::unique_ptr<TForm4> m_about;
+    std::unique_ptr<TEnterAES> m_keyDialog;
+    std::unique_ptr<TFullDecode> m_fullDecode;
+    std::unique_ptr<TForm5> m_signalChart;
 };
 
 } // namespace palvero

@@ -1,5 +1,6 @@
 #include "qt_operator.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -27,6 +28,14 @@ QMessageBox::Icon qtIcon(MessageIcon icon)
 
 } // namespace
 
+QWidget* QtOperator::dialogParent() const
+{
+    // The window the operator works in, so that a box is never hidden behind a window
+    // that stays on top.
+    QWidget* active = QApplication::activeWindow();
+    return active ? active : m_parent;
+}
+
 QString QtOperator::qtFilter(const std::string& filter)
 {
     const QStringList parts = QString::fromStdString(filter).split('|');
@@ -39,21 +48,21 @@ QString QtOperator::qtFilter(const std::string& filter)
 void QtOperator::showMessage(const std::string& caption, const std::string& text, MessageIcon icon)
 {
     QMessageBox box(qtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok,
-                    m_parent);
+                    dialogParent());
     box.exec();
 }
 
 bool QtOperator::askYesNo(const std::string& caption, const std::string& text, MessageIcon icon)
 {
     QMessageBox box(qtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
-                    QMessageBox::Yes | QMessageBox::No, m_parent);
+                    QMessageBox::Yes | QMessageBox::No, dialogParent());
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
 
 std::optional<std::string> QtOperator::askFile(const FileDialogSpec& spec, bool save)
 {
-    QFileDialog dialog(m_parent, QString::fromStdString(spec.title));
+    QFileDialog dialog(dialogParent(), QString::fromStdString(spec.title));
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setNameFilter(qtFilter(spec.filter));

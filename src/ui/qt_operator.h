@@ -27,6 +27,7 @@ public:
 
 private:
     std::optional<std::string> askFile(const FileDialogSpec& spec, bool save);
+    QWidget* dialogParent() const;
     QWidget* m_parent;
 };
 

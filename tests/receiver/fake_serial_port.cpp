@@ -42,7 +42,7 @@ std::string hexBytes(const std::vector<uint8_t>& bytes)
 bool FakeSerialPort::probe(const std::string& device)
 {
     m_transcript.push_back("probe " + device);
-    return !probeFails;
+    return !probeFails && !deviceMissing;
 }
 
 bool FakeSerialPort::open(const std::string& device, int baudRate, Parity parity)
@@ -59,10 +59,11 @@ void FakeSerialPort::close()
     incoming.clear();
 }
 
-void FakeSerialPort::purge()
+bool FakeSerialPort::purge()
 {
     m_transcript.push_back("purge");
     incoming.clear();
+    return !(purgeTimesOut && m_open);
 }
 
 size_t FakeSerialPort::read(uint8_t* buffer, size_t max, int timeoutMs)
@@ -102,6 +103,18 @@ void FakeSerialPort::loseDevice(const std::string& reason)
     incoming.clear();
     if (onLost)
         onLost(reason);
+}
+
+void FakeTimer::start(int intervalMs)
+{
+    m_active = true;
+    m_transcript.push_back("timer start " + std::to_string(intervalMs));
+}
+
+void FakeTimer::stop()
+{
+    m_active = false;
+    m_transcript.push_back("timer stop");
 }
 
 void FakeSleeper::sleepMs(int ms)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial_port.h"
+#include "timer.h"
 
 #include <deque>
 #include <functional>
@@ -21,10 +22,11 @@ public:
     }
 
     bool probe(const std::string& device) override;
+    bool exists(const std::string&) override { return !deviceMissing; }
     bool open(const std::string& device, int baudRate, Parity parity) override;
     void close() override;
     bool isOpen() const override { return m_open; }
-    void purge() override;
+    bool purge() override;
     size_t read(uint8_t* buffer, size_t max, int timeoutMs) override;
     bool write(const uint8_t* data, size_t n) override;
     size_t bytesWaiting() override { return incoming.size(); }
@@ -37,6 +39,10 @@ public:
     void loseDevice(const std::string& reason);
 
     bool probeFails = false;
+    // The device is not there at all (the probe fails too).
+    bool deviceMissing = false;
+    // Output that cannot leave: every purge reports its time-out.
+    bool purgeTimesOut = false;
     bool openFails = false;
     // A write of exactly this one byte fails.
     std::optional<uint8_t> failingByte;
@@ -69,6 +75,23 @@ public:
 
 private:
     std::vector<std::string>& m_transcript;
+};
+
+// Records starts and stops into the same transcript ("timer start 1700", "timer stop");
+// the test delivers the tick itself.
+class FakeTimer : public Timer {
+public:
+    explicit FakeTimer(std::vector<std::string>& transcript)
+        : m_transcript(transcript)
+    {
+    }
+    void start(int intervalMs) override;
+    void stop() override;
+    bool isActive() const override { return m_active; }
+
+private:
+    std::vector<std::string>& m_transcript;
+    bool m_active = false;
 };
 
 std::string hexBytes(const std::vector<uint8_t>& bytes);

@@ -95,10 +95,12 @@ TEST(QtSerialPort, CarriesBytesOverAPseudoTerminalAndReportsItsLossOnce)
     port.onLost = [&](const std::string& reason) { losses.push_back(reason); };
 
     ASSERT_TRUE(port.probe(pty.slave()));
+    EXPECT_TRUE(port.exists(pty.slave()));
     EXPECT_FALSE(port.isOpen());
     ASSERT_TRUE(port.open(pty.slave(), 9600, Parity::None)) << port.errorText();
     EXPECT_TRUE(port.isOpen());
     EXPECT_FALSE(QtSerialPort().probe(pty.slave())) << "an open port is held exclusively";
+    EXPECT_TRUE(QtSerialPort().exists(pty.slave())) << "held, not missing";
 
     // Receiver to program, announced on the event loop.
     const std::string frame("\x68\x03\x44\x9A\x16\x00\x68", 7);
@@ -155,9 +157,43 @@ TEST(QtSerialPort, LossDuringABlockingReadEndsTheWait)
     EXPECT_FALSE(port.isOpen());
 }
 
+TEST(QtSerialPort, StuckOutputIsDiscardedAfterItsTimeOut)
+{
+    int argc = 1;
+    char name[] = "test_receiver";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+
+    // Nobody reads the other end: the line fills up, as behind a stuck USB adapter.
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.ok());
+    QtSerialPort port;
+    ASSERT_TRUE(port.open(pty.slave(), 115200, Parity::None)) << port.errorText();
+    const std::string flood(1 << 20, 'x');
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(port.write(flood));
+    EXPECT_LT(timer.elapsed(), 3000);
+
+    timer.restart();
+    EXPECT_FALSE(port.purge());
+    const qint64 purgeMs = timer.elapsed();
+    EXPECT_GE(purgeMs, SerialPort::kDrainTimeoutMs - 50);
+    EXPECT_LT(purgeMs, SerialPort::kDrainTimeoutMs + 1000);
+
+    // Nothing is left to hold up the next purge or the close.
+    timer.restart();
+    EXPECT_TRUE(port.purge());
+    port.close();
+    EXPECT_LT(timer.elapsed(), 500);
+    EXPECT_FALSE(port.isOpen());
+}
+
 TEST(QtSerialPort, ProbeFailsForAMissingDevice)
 {
     QtSerialPort port;
+    EXPECT_FALSE(port.exists("/dev/palvero-no-such-port"));
+    EXPECT_TRUE(port.exists("/dev/null"));
     EXPECT_FALSE(port.probe("/dev/palvero-no-such-port"));
     EXPECT_FALSE(port.open("/dev/palvero-no-such-port", 2400, Parity::Even));
     EXPECT_FALSE(port.isOpen());

@@ -146,6 +146,41 @@ TEST(ReadingControlOpen, PortHeldByAnotherProgramIsReportedNotOpened)
     EXPECT_TRUE(rig.op.messages.empty());
 }
 
+TEST(ReadingControlOpen, MissingDeviceIsToldApartFromAHeldOne)
+{
+    Rig rig;
+    rig.settings.Name = "ttyUSB0";
+    rig.port.deviceMissing = true;
+    rig.control.startStop();
+    EXPECT_EQ(rig.transcript, Lines{"probe " + rig.device()});
+    EXPECT_EQ(rig.table.readerLog, Lines{"The selected serial port (ttyUSB0) does not exist!"});
+    EXPECT_EQ(rig.status.texts, Lines{"0:ttyUSB0 is closed"});
+    EXPECT_EQ(rig.control.buttonCaption(), "Start");
+}
+
+TEST(ReadingControlOpen, CommandFallbacksAreTheSettingsWindows)
+{
+    Rig rig;
+    rig.settings.Speed = "14400";
+    rig.settings.Parity = "Bogus";
+    EXPECT_TRUE(rig.control.ensureOpen(kCommandFallback));
+    EXPECT_EQ(rig.transcript, (Lines{"probe " + rig.device(), "open " + rig.device() + " 19200 None", "purge"}));
+    EXPECT_EQ(rig.status.texts, Lines{"0:COM3 - 14400,8,Bogus"});
+}
+
+TEST(ReadingControlOpen, OutputThatCannotLeaveIsReportedAndTheReadingGoesOn)
+{
+    Rig rig;
+    rig.port.purgeTimesOut = true;
+    rig.control.startStop();
+    EXPECT_TRUE(rig.control.reading());
+    const std::string stuck = "The serial port (COM3) did not send its data within 1000 ms; the rest was discarded!";
+    EXPECT_EQ(rig.table.readerLog, (Lines{"COM3 - 9600,8,None", stuck}));
+    rig.control.startStop();
+    EXPECT_EQ(rig.table.readerLog.back(), stuck);
+    EXPECT_FALSE(rig.control.portOpen());
+}
+
 TEST(ReadingControlOpen, FailingOpenIsReducedToTheFixedText)
 {
     Rig rig;

@@ -45,6 +45,37 @@ TEST(SettingsLoad, MissingFileGivesTheStartupDefaults)
     EXPECT_EQ(s.Parity, "None");
 }
 
+TEST(SettingsLoad, ReloadOnActivationHasItsOwnPortDefaults)
+{
+    TempDir dir;
+    const auto path = dir / "palvero.ini";
+    struct Case {
+        std::string file;
+        std::string speed, parity;
+    };
+    const std::vector<Case> cases = {
+        {"", "300", "Even"},
+        {"[Com port]\r\nName=COM4\r\n", "300", "Even"},
+        {"[Com port]\r\nSpeed=9600\r\n", "9600", "Even"},
+        {"[com PORT]\r\nparity=None\r\n", "300", "None"},
+        // A key that is there but empty is a value, not a missing key.
+        {"[Com port]\r\nSpeed=\r\nParity=\r\n", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        writeFile(path, c.file);
+        Settings s;
+        s.RFPower = "1";
+        reloadSettingsFile(s, path);
+        EXPECT_EQ(s.Speed, c.speed);
+        EXPECT_EQ(s.Parity, c.parity);
+        EXPECT_EQ(s.RFPower, "5") << "every other key takes its usual default";
+        Settings startUp;
+        loadSettingsFile(startUp, path);
+        EXPECT_EQ(startUp.Speed, c.file.find("Speed=") != std::string::npos ? c.speed : "19200");
+    }
+}
+
 TEST(SettingsLoad, TiedBoxesFollowTheLaterKey)
 {
     const struct {

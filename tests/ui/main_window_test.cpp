@@ -590,6 +590,7 @@ void MainWindowTest::exportingTheWholeTable()
     QVERIFY2(lines[0].startsWith("1;12340001;KAM;"), qPrintable(lines[0]));
     QVERIFY2(lines[1].startsWith("2;55555555;KAM;"), qPrintable(lines[1]));
     QCOMPARE(lines[2], QString());
+    QCOMPARE(h.window->StatusPanel1->text(), "2 rows written to " + q(out.string()));
 }
 
 void MainWindowTest::headerDoubleClick_data()
@@ -1053,13 +1054,17 @@ void MainWindowTest::namedControls_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<bool>("enabled");
 
-    // Commands whose windows the program does not have yet.
-    for (const char* name : {"Settings1", "Templates1", "Reports1", "SavedMeters1", "Viewsignalstrenght1",
-                             "EnterAES128key1", "EnterAES128key2", "About1", "ImportfromCSV1", "Exportdata1",
+    // Commands whose windows the program does not have yet, or has not attached to this
+    // window alone.
+    for (const char* name : {"Settings1", "Reports1", "SavedMeters1", "Viewsignalstrenght1",
+                             "EnterAES128key1", "EnterAES128key2", "About1",
                              "Saveindatabase1", "Savemeasurementsindatabase1", "Saveupdatemeterindatabase1",
-                             "CopyFulltelegram1", "Fulldecode1"})
+                             "Fulldecode1", "Decodetelegram1"})
         QTest::newRow(name) << name << "" << false;
-    QTest::newRow("Butt_exportTable") << "Butt_exportTable" << "Export" << false;
+    QTest::newRow("Butt_exportTable") << "Butt_exportTable" << "Export" << true;
+    QTest::newRow("Templates1") << "Templates1" << "Templates" << true;
+    QTest::newRow("ImportfromCSV1") << "ImportfromCSV1" << "Import from CSV" << true;
+    QTest::newRow("Exportdata1") << "Exportdata1" << "Export data to CSV" << true;
 
     QTest::newRow("Butt_read") << "Butt_read" << "Start" << true;
     QTest::newRow("Check_noNew") << "Check_noNew" << "Do not add new devices" << true;
@@ -1080,6 +1085,7 @@ void MainWindowTest::namedControls_data()
     QTest::newRow("Cleartable1") << "Cleartable1" << "Clear table" << true;
     QTest::newRow("Removeselectedrow1") << "Removeselectedrow1" << "Remove selected row" << true;
     QTest::newRow("ClearAES128keys1") << "ClearAES128keys1" << "Clear AES-128 keys" << true;
+    QTest::newRow("CopyFulltelegram1") << "CopyFulltelegram1" << "Copy Full telegram" << true;
 }
 
 void MainWindowTest::namedControls()

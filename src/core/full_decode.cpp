@@ -1,0 +1,35 @@
+#include "full_decode.h"
+
+#include "meter_table.h"
+#include "telegram_processor.h"
+
+#include <exception>
+
+namespace palvero {
+
+std::vector<std::string> fullDecodeOfFrame(ReceiverFrame frame, const ReadingSettings& settings,
+                                           const Formats& formats, MeterKeySource* keys, const std::string& rowKey)
+{
+    ReadingSettings asked = settings;
+    asked.DiscardCI = false;
+    asked.DiscardRepeated = false;
+    asked.ReadOnce = false;
+    asked.Count = 0;
+
+    MeterTable scratch(0);
+    // The first meter takes the empty first row, so its key is there before decryption.
+    scratch.setCell(1, col::EncryptionKey, rowKey);
+    scratch.fullDecodeMode = true;
+    TelegramProcessor processor(scratch, asked, formats, keys);
+    try {
+        processor.process(frame);
+    } catch (const std::exception& e) {
+        scratch.addReaderLogLine(e.what());
+    }
+    std::vector<std::string> lines = std::move(scratch.fullDecodeListing);
+    for (auto& line : scratch.readerLog)
+        lines.push_back(std::move(line));
+    return lines;
+}
+
+} // namespace palvero

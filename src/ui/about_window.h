@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+namespace palvero {
+
+// The about box: program name, version and where to find the project. Hidden, never
+// destroyed, when closed; shown centred on the window it was opened over.
+class TForm4 : public QDialog {
+    Q_OBJECT
+public:
+    explicit TForm4(QWidget* centreOver = nullptr);
+
+    // Shows the box over its window and brings it to the front.
+    void showWindow();
+
+    QLabel* Label1 = nullptr; // heading
+    QLabel* Label2 = nullptr; // version
+    QLabel* Label3 = nullptr; // where the project lives
+    QPushButton* BitBtn1 = nullptr;
+
+private:
+    QWidget* m_centreOver;
+};
+
+} // namespace palvero

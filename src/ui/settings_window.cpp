@@ -1,0 +1,870 @@
+#include "settings_window.h"
+
+#include "colour_button.h"
+#include "settings_file.h"
+#include "status_lamp.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSerialPortInfo>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include <algorithm>
+
+namespace palvero {
+
+namespace {
+
+constexpr char kCaption[] = "Palvero -> Settings";
+
+const QStringList kSpeeds = {"300", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"};
+const QStringList kParities = {"None", "Even", "Odd", "Mark", "Space"};
+const QStringList kNetworkTypes = {"MASTER", "REPEATER"};
+const QStringList kV1Modes = {"T1", "T2", "S1", "S2", "R", "T1+C", "T2+C"};
+const QStringList kProtocols = {"MORVANE", "MORVANE with CRC"};
+const QStringList kRFPowers = {"1", "2", "3", "4", "5"};
+const QStringList kInstallModes = {"Normal", "Accept All"};
+const QStringList kV2Modes = {"T1", "S1", "C (Frame B)"};
+
+#ifdef Q_OS_WIN
+// Windows port names are "COM" and at most two digits.
+constexpr int kPortNameLength = 6;
+constexpr int kPortCount = 50;
+#endif
+
+QString q(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+std::string toStd(const QString& text)
+{
+    return text.toStdString();
+}
+
+// Shows a text in an editable combo box: the matching item is selected, and the text
+// stands as it is even when no item matches.
+void showComboText(QComboBox* combo, const QString& text)
+{
+    const int index = combo->findText(text, Qt::MatchExactly);
+    if (index >= 0)
+        combo->setCurrentIndex(index);
+    combo->setEditText(text);
+}
+
+// The hex digits a master key field takes as typed keys.
+bool isHexDigit(QChar c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+} // namespace
+
+const QColor TSettings::kLampIdle(171, 171, 171); // the desktop's application-workspace grey
+const QColor TSettings::kLampSuccess(0, 128, 128);
+const QColor TSettings::kLampFailure(255, 0, 0);
+
+TSettings::TSettings(SettingsWindowContext context, QWidget* parent)
+    : QDialog(parent)
+    , m_context(context)
+    // The reply timer exists before the commands that run it.
+    , m_replyTimer(*(Timer_setv2 = new QTimer(this)))
+    , m_v1(context.reading, context.op)
+    , m_v2(context.commandPort, context.sleeper, m_replyTimer, context.settings, context.table, context.op)
+{
+    setObjectName("TSettings");
+    setWindowTitle(kCaption);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+                   | Qt::WindowStaysOnTopHint);
+    setModal(false);
+
+    chooseColour = [this](uint32_t current, const QString& title) -> std::optional<uint32_t> {
+        const QColor chosen = QColorDialog::getColor(ColourButton::toQColor(current), this, title);
+        if (!chosen.isValid())
+            return std::nullopt;
+        return ColourButton::fromQColor(chosen);
+    };
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 0);
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName("PageControl1");
+    PageControl1->addTab(buildCommunicationPage(), "   Communication settings   ");
+    PageControl1->addTab(buildAdditionalPage(), "   Additional information   ");
+    layout->addWidget(PageControl1, 1);
+
+    auto* status = new QStatusBar(this);
+    status->setObjectName("StatusBar1");
+    status->setSizeGripEnabled(false);
+    StatusPanel0 = new QLabel(status);
+    StatusPanel0->setObjectName("StatusPanel0");
+    StatusPanel0->setMinimumWidth(220);
+    StatusPanel1 = new QLabel(status);
+    StatusPanel1->setObjectName("StatusPanel1");
+    status->addWidget(StatusPanel0);
+    status->addWidget(StatusPanel1, 1);
+    layout->addWidget(status);
+
+    // Enter applies the page shown; a field with a button of its own sends through it.
+    auto defaultForPage = [this](int page) {
+        BitBtn1->setDefault(page == 0);
+        BitBtn5->setDefault(page == 1);
+    };
+    connect(PageControl1, &QTabWidget::currentChanged, this, defaultForPage);
+    defaultForPage(0);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(kLampMs);
+    connect(Timer1, &QTimer::timeout, this, [this] {
+        Timer1->stop();
+        setLamp(V1Commands::Lamp::Idle);
+    });
+    Timer_setv2->setObjectName("Timer_setv2");
+    connect(Timer_setv2, &QTimer::timeout, this, [this] { m_v2.replyTick(); });
+
+    wireCommands();
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, &TSettings::focusWindowChanged);
+
+    refreshPortList();
+    setLamp(V1Commands::Lamp::Idle);
+    load();
+}
+
+TSettings::~TSettings()
+{
+    m_context.reading.onPortStateChanged = nullptr;
+    m_v1.onResultText = nullptr;
+    m_v1.onLamp = nullptr;
+    m_v2.onWindowStatus = nullptr;
+    m_v2.onErrorLabel = nullptr;
+    m_v2.onReply = nullptr;
+    m_v2.onPortChanged = nullptr;
+}
+
+// --- Building -------------------------------------------------------------------------------
+
+QCheckBox* TSettings::flagBox(const char* name, const char* caption, bool Settings::*field, QWidget* parent)
+{
+    auto* box = new QCheckBox(QString::fromUtf8(caption), parent);
+    box->setObjectName(name);
+    connect(box, &QCheckBox::toggled, this, [this, field](bool on) { m_context.settings.*field = on; });
+    m_showers.push_back([this, box, field] { box->setChecked(m_context.settings.*field); });
+    return box;
+}
+
+QCheckBox* TSettings::ruleBox(const char* name, const char* caption, void (*rule)(Settings&, bool), QWidget* parent)
+{
+    auto* box = new QCheckBox(QString::fromUtf8(caption), parent);
+    box->setObjectName(name);
+    connect(box, &QCheckBox::toggled, this, [this, rule](bool on) {
+        rule(m_context.settings, on);
+        showTies();
+    });
+    return box;
+}
+
+QComboBox* TSettings::textCombo(const char* name, const QStringList& items, std::string Settings::*field,
+                                QWidget* parent)
+{
+    auto* combo = new QComboBox(parent);
+    combo->setObjectName(name);
+    combo->setEditable(true);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->addItems(items);
+    if (field) {
+        connect(combo, &QComboBox::currentTextChanged, this,
+                [this, field](const QString& text) { m_context.settings.*field = toStd(text); });
+        m_showers.push_back([this, combo, field] { showComboText(combo, q(m_context.settings.*field)); });
+    }
+    return combo;
+}
+
+QLineEdit* TSettings::textEdit(const char* name, int maxLength, std::string Settings::*field, QWidget* parent)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    edit->setMaxLength(maxLength);
+    connect(edit, &QLineEdit::textChanged, this,
+            [this, field](const QString& text) { m_context.settings.*field = toStd(text); });
+    m_showers.push_back([this, edit, field] { edit->setText(q(m_context.settings.*field)); });
+    return edit;
+}
+
+ColourButton* TSettings::colourButton(const char* name, const QString& title, uint32_t Settings::*field,
+                                      QWidget* parent)
+{
+    auto* swatch = new ColourButton(parent);
+    swatch->setObjectName(name);
+    connect(swatch, &QPushButton::clicked, this, [this, swatch, field, title] {
+        if (auto chosen = chooseColour(m_context.settings.*field, title)) {
+            m_context.settings.*field = *chosen;
+            swatch->setColour(*chosen);
+        }
+    });
+    m_showers.push_back([this, swatch, field] { swatch->setColour(m_context.settings.*field); });
+    return swatch;
+}
+
+QPushButton* TSettings::button(const char* name, const char* caption, QWidget* parent)
+{
+    auto* b = new QPushButton(QString::fromUtf8(caption), parent);
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QWidget* TSettings::buildCommunicationPage()
+{
+    auto* page = new QWidget;
+    page->setObjectName("TabSheet1");
+    auto* pageLayout = new QVBoxLayout(page);
+    auto* top = new QHBoxLayout;
+    pageLayout->addLayout(top);
+
+    // Left: the port, the table's look and its colours.
+    auto* left = new QVBoxLayout;
+    top->addLayout(left);
+    GroupBox_port = new QGroupBox("   Serial port settings   ", page);
+    GroupBox_port->setObjectName("GroupBox_port");
+    auto* portForm = new QGridLayout(GroupBox_port);
+    Combo_com_name = textCombo("Combo_com_name", {}, &Settings::Name, GroupBox_port);
+    Combo_com_name->setMinimumWidth(150);
+    Combo_com_speed = textCombo("Combo_com_speed", kSpeeds, &Settings::Speed, GroupBox_port);
+    Combo_com_parity = textCombo("Combo_com_parity", kParities, &Settings::Parity, GroupBox_port);
+    portForm->addWidget(new QLabel("Name", GroupBox_port), 0, 0);
+    portForm->addWidget(Combo_com_name, 0, 1);
+    portForm->addWidget(new QLabel("Speed", GroupBox_port), 1, 0);
+    portForm->addWidget(Combo_com_speed, 1, 1);
+    portForm->addWidget(new QLabel("Parity", GroupBox_port), 2, 0);
+    portForm->addWidget(Combo_com_parity, 2, 1);
+    Butt_open_port = button("Butt_open_port", "Connect to port", GroupBox_port);
+    Butt_open_port->setVisible(false);
+    portForm->addWidget(Butt_open_port, 3, 1);
+    left->addWidget(GroupBox_port);
+
+    auto* lines = new QHBoxLayout;
+    Check_rts = flagBox("Check_rts", "RTS control", &Settings::RTS, page);
+    Check_dtr = flagBox("Check_dtr", "DTR control", &Settings::DTR, page);
+    const QString storedOnly = "Kept in the settings; the port never drives the line";
+    Check_rts->setToolTip(storedOnly);
+    Check_dtr->setToolTip(storedOnly);
+    lines->addWidget(Check_rts);
+    lines->addWidget(Check_dtr);
+    lines->addStretch(1);
+    left->addLayout(lines);
+
+    auto* misc = new QGridLayout;
+    int row = 0;
+    Edit_export_separator = textEdit("Edit_export_separator", 1, &Settings::ExportSeparator, page);
+    Edit_export_separator->setFixedWidth(40);
+    Edit_export_separator->setToolTip("The field separator of every CSV file written or read");
+    misc->addWidget(new QLabel("Export separator:", page), row, 0);
+    misc->addWidget(Edit_export_separator, row++, 1, Qt::AlignLeft);
+
+    auto* retries = new QLabel("Retries", page);
+    retries->setObjectName("Label_retries");
+    retries->setVisible(false);
+    UD_retry_read = new QSpinBox(page);
+    UD_retry_read->setObjectName("UD_retry_read");
+    UD_retry_read->setRange(0, kMaxRetries);
+    UD_retry_read->setVisible(false);
+    connect(UD_retry_read, qOverload<int>(&QSpinBox::valueChanged), this,
+            [this](int v) { m_context.settings.Retry = v; });
+    misc->addWidget(retries, row, 0);
+    misc->addWidget(UD_retry_read, row++, 1);
+
+    UD_fontSize = new QSpinBox(page);
+    UD_fontSize->setObjectName("UD_fontSize");
+    UD_fontSize->setRange(kMinFontSize, kMaxFontSize);
+    Edit_fontSize = UD_fontSize->findChild<QLineEdit*>();
+    Edit_fontSize->setObjectName("Edit_fontSize");
+    connect(UD_fontSize, qOverload<int>(&QSpinBox::valueChanged), this,
+            [this](int v) { m_context.settings.FontSize = v; });
+    m_showers.push_back([this] {
+        UD_fontSize->setValue(m_context.settings.FontSize);
+        // The up-down holds what it shows.
+        m_context.settings.FontSize = UD_fontSize->value();
+    });
+    Check_fontBold = flagBox("Check_fontBold", "Bold", &Settings::BoldFont, page);
+    auto* font = new QHBoxLayout;
+    font->addWidget(UD_fontSize);
+    font->addWidget(Check_fontBold);
+    font->addStretch(1);
+    misc->addWidget(new QLabel("Font size in table", page), row, 0);
+    misc->addLayout(font, row++, 1);
+
+    Color_tableRow = colourButton("Color_tableRow", "Color row last read", &Settings::ColorRow, page);
+    misc->addWidget(new QLabel("Color row last read", page), row, 0);
+    misc->addWidget(Color_tableRow, row++, 1, Qt::AlignLeft);
+    Color_lowBattery =
+        colourButton("Color_lowBattery", "Color devices with low battery", &Settings::LowBattery, page);
+    misc->addWidget(new QLabel("Color devices with low battery", page), row, 0);
+    misc->addWidget(Color_lowBattery, row++, 1, Qt::AlignLeft);
+    Color_fromRepeater =
+        colourButton("Color_fromRepeater", "Color devices, coming from repeater:", &Settings::FromRepeater, page);
+    Check_repeater = flagBox("Check_repeater", "", &Settings::ShowRepeaters, page);
+    Check_repeater->setToolTip("Colour the meters heard through a repeater");
+    auto* repeater = new QHBoxLayout;
+    repeater->addWidget(Color_fromRepeater);
+    repeater->addWidget(Check_repeater);
+    repeater->addStretch(1);
+    misc->addWidget(new QLabel("Color devices, coming from repeater:", page), row, 0);
+    misc->addLayout(repeater, row++, 1);
+    left->addLayout(misc);
+    left->addStretch(1);
+
+    // Middle: how telegrams are taken and what is saved.
+    auto* boxes = new QVBoxLayout;
+    top->addSpacing(12);
+    top->addLayout(boxes);
+    Check_readOnce = flagBox("Check_readOnce", "Read meters only ONCE", &Settings::ReadOnce, page);
+    Check_useNotes = flagBox("Check_useNotes", "Overwrite field \"Notes\"", &Settings::UseNotes, page);
+    Check_autoSave = flagBox("Check_autoSave", "Automatically save data on Exit", &Settings::AutoSave, page);
+    Check_saveMeters = flagBox("Check_saveMeters", "Save meters and AES keys", &Settings::SaveMeters, page);
+    Check_aesFill = flagBox("Check_aesFill", "Add 00 to key, if key not full", &Settings::AutoFillKey, page);
+    Check_dbKey = ruleBox("Check_dbKey", "Use database key for known meters", setUseDBMeters, page);
+    Check_wrongCI = flagBox("Check_wrongCI", "Discard telegram if wrong CI", &Settings::DiscardCI, page);
+    Check_excludeRepeated = flagBox("Check_excludeRepeated", "Exclude repeated", &Settings::DiscardRepeated, page);
+    Check_simpleExport = flagBox("Check_simpleExport", "Simple import/export", &Settings::SimpleExport, page);
+    Check_decodeApator = flagBox("Check_decodeApator", "Decode Apator half OMS", &Settings::Apator, page);
+    Check_QundisMfr = flagBox("Check_QundisMfr", "Decode QDS mfr specific", &Settings::DecodeQundis, page);
+    Check_measureUnit = flagBox("Check_measureUnit", "Do not add measure unit", &Settings::RemoveUnit, page);
+    for (QCheckBox* box : {Check_readOnce, Check_useNotes, Check_autoSave, Check_saveMeters, Check_aesFill,
+                           Check_dbKey, Check_wrongCI, Check_excludeRepeated, Check_simpleExport})
+        boxes->addWidget(box);
+    for (QCheckBox* box : {Check_decodeApator, Check_QundisMfr, Check_measureUnit}) {
+        box->setVisible(false);
+        boxes->addWidget(box);
+    }
+    boxes->addStretch(1);
+    top->addStretch(1);
+
+    pageLayout->addWidget(buildEncryptionGroup(page), 1);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    BitBtn2 = new QPushButton("Cancel", page);
+    BitBtn2->setObjectName("BitBtn2");
+    BitBtn2->setToolTip("Hide the window; the settings file stays as it is");
+    BitBtn1 = new QPushButton("Apply", page);
+    BitBtn1->setObjectName("BitBtn1");
+    BitBtn1->setToolTip("Save the settings of this page in the settings file");
+    buttons->addWidget(BitBtn2);
+    buttons->addWidget(BitBtn1);
+    pageLayout->addLayout(buttons);
+    connect(BitBtn2, &QPushButton::clicked, this, &QWidget::hide);
+    connect(BitBtn1, &QPushButton::clicked, this, &TSettings::applyCommunication);
+    return page;
+}
+
+QGroupBox* TSettings::buildEncryptionGroup(QWidget* parent)
+{
+    GroupBox_encryption = new QGroupBox("   Encryption and  reader settings   ", parent);
+    GroupBox_encryption->setObjectName("GroupBox_encryption");
+    auto* layout = new QGridLayout(GroupBox_encryption);
+
+    Check_aes128 = ruleBox("Check_aes128", "Decrypt AES-128", setAES128_5, GroupBox_encryption);
+    Check_aes128Mode1 = flagBox("Check_aes128Mode1", "AES-128 mode 1", &Settings::AES128_1, GroupBox_encryption);
+    Check_aes128Mode1->setVisible(false);
+    Check_masterKey = ruleBox("Check_masterKey", "Use Master key for all meters", setUseMaster, GroupBox_encryption);
+    Edit_masterKey = textEdit("Edit_masterKey", kMasterKeyLength, &Settings::MasterKey, GroupBox_encryption);
+    Edit_masterKey->setPlaceholderText("AES-128 master key");
+    Edit_masterKey->setToolTip("32 hexadecimal digits");
+    Edit_masterKey->installEventFilter(this);
+    Check_v1 = ruleBox("Check_v1", "v1", setV1, GroupBox_encryption);
+    Check_v2 = ruleBox("Check_v2", "v2", setV2, GroupBox_encryption);
+    Check_v1->setToolTip("A first-generation receiver is attached");
+    Check_v2->setToolTip("An RXL-IoT receiver is attached");
+    BitBtn11 = button("BitBtn11", "Check version", GroupBox_encryption);
+    BitBtn11->setEnabled(false);
+
+    auto* keyRow = new QHBoxLayout;
+    keyRow->addWidget(Check_aes128);
+    keyRow->addWidget(Check_aes128Mode1);
+    keyRow->addSpacing(16);
+    keyRow->addWidget(Check_masterKey);
+    keyRow->addWidget(Edit_masterKey, 1);
+    layout->addLayout(keyRow, 0, 0, 1, 2);
+
+    auto* versionRow = new QHBoxLayout;
+    versionRow->addWidget(Check_v1);
+    versionRow->addWidget(Check_v2);
+    versionRow->addSpacing(16);
+    versionRow->addWidget(BitBtn11);
+    versionRow->addStretch(1);
+    layout->addLayout(versionRow, 1, 0, 1, 2);
+
+    layout->addWidget(buildV1Group(GroupBox_encryption), 2, 0);
+    layout->addWidget(buildV2Group(GroupBox_encryption), 2, 1);
+
+    auto* freeRow = new QHBoxLayout;
+    Edit_freeCommand = new QLineEdit(GroupBox_encryption);
+    Edit_freeCommand->setObjectName("Edit_freeCommand");
+    Edit_freeCommand->setToolTip("Sent to the receiver as typed, without a line end");
+    Edit_freeCommand->installEventFilter(this);
+    Button4 = button("Button4", "Send a command", GroupBox_encryption);
+    freeRow->addWidget(Edit_freeCommand, 1);
+    freeRow->addWidget(Button4);
+    layout->addLayout(freeRow, 3, 0, 1, 2);
+    return GroupBox_encryption;
+}
+
+QGroupBox* TSettings::buildV1Group(QWidget* parent)
+{
+    GroupBox_v1 = new QGroupBox("   v1 Settings   ", parent);
+    GroupBox_v1->setObjectName("GroupBox_v1");
+    auto* layout = new QGridLayout(GroupBox_v1);
+    int row = 0;
+    LED_success = new StatusLamp(GroupBox_v1);
+    LED_success->setObjectName("LED_success");
+    LED_success->setToolTip("Result of the last Set");
+    layout->addWidget(LED_success, row++, 2, Qt::AlignRight);
+
+    auto addRow = [&](const char* label, QWidget* control, QPushButton* set) {
+        if (label)
+            layout->addWidget(new QLabel(label, GroupBox_v1), row, 0);
+        layout->addWidget(control, row, label ? 1 : 0, 1, label ? 1 : 2);
+        layout->addWidget(set, row++, 2);
+        set->setToolTip("Save the value in the receiver's memory");
+    };
+    Combo_RCtype = textCombo("Combo_RCtype", kNetworkTypes, &Settings::CType, GroupBox_v1);
+    Button1 = button("Button1", "Set", GroupBox_v1);
+    addRow("Concentrator network type", Combo_RCtype, Button1);
+    Combo_RFPower = textCombo("Combo_RFPower", kRFPowers, &Settings::RFPower, GroupBox_v1);
+    BitBtn8 = button("BitBtn8", "Set", GroupBox_v1);
+    addRow("RF strength", Combo_RFPower, BitBtn8);
+    Combo_RCmode = textCombo("Combo_RCmode", kV1Modes, &Settings::CMode, GroupBox_v1);
+    Button2 = button("Button2", "Set", GroupBox_v1);
+    addRow("Concentrator mode", Combo_RCmode, Button2);
+    Combo_protocol = textCombo("Combo_protocol", kProtocols, &Settings::Protocol, GroupBox_v1);
+    BitBtn7 = button("BitBtn7", "Set", GroupBox_v1);
+    addRow("Concentrator Protocol", Combo_protocol, BitBtn7);
+    Check_setRSSI = flagBox("Check_setRSSI", "RSSI", &Settings::RSSI, GroupBox_v1);
+    BitBtn6 = button("BitBtn6", "Set", GroupBox_v1);
+    addRow(nullptr, Check_setRSSI, BitBtn6);
+
+    // The receiver's install filter is set only by service staff.
+    auto* filterLabel = new QLabel("Filter On/Off", GroupBox_v1);
+    filterLabel->setObjectName("Label_filter");
+    Combo_installMode = textCombo("Combo_installMode", kInstallModes, nullptr, GroupBox_v1);
+    Button3 = button("Button3", "Set", GroupBox_v1);
+    for (QWidget* w : {static_cast<QWidget*>(filterLabel), static_cast<QWidget*>(Combo_installMode),
+                       static_cast<QWidget*>(Button3)})
+        w->setVisible(false);
+    layout->addWidget(filterLabel, row++, 0);
+    layout->addWidget(Combo_installMode, row, 1);
+    layout->addWidget(Button3, row++, 2);
+
+    Check_setModeRAM = flagBox("Check_setModeRAM", "Set in RAM on START", &Settings::SetModeRAM, GroupBox_v1);
+    Check_setModeRAM->setToolTip("Start sets the concentrator mode in the receiver's RAM");
+    layout->addWidget(Check_setModeRAM, row++, 0, 1, 3);
+    layout->setRowStretch(row, 1);
+    return GroupBox_v1;
+}
+
+QGroupBox* TSettings::buildV2Group(QWidget* parent)
+{
+    GroupBox_v2 = new QGroupBox("   v2 Settings   ", parent);
+    GroupBox_v2->setObjectName("GroupBox_v2");
+    auto* layout = new QGridLayout(GroupBox_v2);
+    int row = 0;
+    Label_S2error = new QLabel("Error command", GroupBox_v2);
+    Label_S2error->setObjectName("Label_S2error");
+    Label_S2error->setStyleSheet("color: red;");
+    Label_S2error->setVisible(false);
+    layout->addWidget(Label_S2error, row++, 0, 1, 3);
+
+    Combo_S2mode = textCombo("Combo_S2mode", kV2Modes, nullptr, GroupBox_v2);
+    BitBtn3 = button("BitBtn3", "Set", GroupBox_v2);
+    layout->addWidget(new QLabel("Wireless m-bus mode", GroupBox_v2), row, 0);
+    layout->addWidget(Combo_S2mode, row, 1);
+    layout->addWidget(BitBtn3, row++, 2);
+
+    Check_S2decryption = flagBox("Check_S2decryption", "Decryption On/Off", &Settings::Decryption, GroupBox_v2);
+    Butt_S2decryption = button("Butt_S2decryption", "Set", GroupBox_v2);
+    layout->addWidget(Check_S2decryption, row, 0, 1, 2);
+    layout->addWidget(Butt_S2decryption, row++, 2);
+
+    Check_S2rssi = flagBox("Check_S2rssi", "RSSI On/Off", &Settings::RSSI_v2, GroupBox_v2);
+    BitBtn10 = button("BitBtn10", "Set", GroupBox_v2);
+    layout->addWidget(Check_S2rssi, row, 0, 1, 2);
+    layout->addWidget(BitBtn10, row++, 2);
+
+    layout->addWidget(new QLabel("Set Master decryption key in RXL-IoT", GroupBox_v2), row++, 0, 1, 3);
+    Edit_S2masterkey = new QLineEdit(GroupBox_v2);
+    Edit_S2masterkey->setObjectName("Edit_S2masterkey");
+    Edit_S2masterkey->setMaxLength(kMasterKeyLength);
+    Edit_S2masterkey->setToolTip("32 hexadecimal digits");
+    Edit_S2masterkey->installEventFilter(this);
+    BitBtn9 = button("BitBtn9", "Save", GroupBox_v2);
+    layout->addWidget(Edit_S2masterkey, row, 0, 1, 2);
+    layout->addWidget(BitBtn9, row++, 2);
+
+    BitBtn12 = button("BitBtn12", "Get main", GroupBox_v2);
+    BitBtn12->setToolTip("Ask the receiver for its main settings");
+    layout->addWidget(BitBtn12, row++, 2);
+
+    layout->addWidget(new QLabel("Respond", GroupBox_v2), row++, 0, 1, 3);
+    Memo_S2 = new QPlainTextEdit(GroupBox_v2);
+    Memo_S2->setObjectName("Memo_S2");
+    Memo_S2->setReadOnly(true);
+    Memo_S2->setMinimumHeight(70);
+    BitBtn13 = button("BitBtn13", "Clear log", GroupBox_v2);
+    layout->addWidget(Memo_S2, row, 0, 1, 2);
+    layout->addWidget(BitBtn13, row++, 2, Qt::AlignTop);
+    for (QPushButton* b : {BitBtn3, Butt_S2decryption, BitBtn10, BitBtn9})
+        if (b->toolTip().isEmpty())
+            b->setToolTip("Send the command to the receiver");
+    return GroupBox_v2;
+}
+
+QWidget* TSettings::buildAdditionalPage()
+{
+    auto* page = new QWidget;
+    page->setObjectName("TabSheet2");
+    auto* pageLayout = new QVBoxLayout(page);
+    auto* top = new QHBoxLayout;
+    pageLayout->addLayout(top);
+
+    auto* titles = new QGridLayout;
+    top->addLayout(titles);
+    titles->addWidget(new QLabel("Additional values", page), 0, 0);
+    titles->addWidget(new QLabel("to show:", page), 1, 0);
+    UD_addValues = new QSpinBox(page);
+    UD_addValues->setObjectName("UD_addValues");
+    UD_addValues->setRange(0, kMaxCount);
+    EditAddValues = UD_addValues->findChild<QLineEdit*>();
+    EditAddValues->setObjectName("EditAddValues");
+    EditAddValues->setReadOnly(true);
+    UD_addValues->setToolTip("Number of additional value columns of the meter table");
+    connect(UD_addValues, qOverload<int>(&QSpinBox::valueChanged), this, [this](int v) {
+        m_context.settings.Count = v;
+        applyTitleRule();
+    });
+    m_showers.push_back([this] {
+        UD_addValues->setValue(m_context.settings.Count);
+        m_context.settings.Count = UD_addValues->value();
+    });
+    titles->addWidget(UD_addValues, 1, 1, Qt::AlignLeft);
+
+    std::string Settings::*const fields[kTitleFields] = {&Settings::Title1, &Settings::Title2, &Settings::Title3,
+                                                         &Settings::Title4, &Settings::Title5, &Settings::Title6,
+                                                         &Settings::Title7, &Settings::Title8, &Settings::Title9};
+    QLineEdit** members[kTitleFields] = {&Edit1, &Edit2, &Edit3, &Edit4, &Edit5, &Edit6, &Edit7, &Edit8, &Edit9};
+    for (int i = 0; i < kTitleFields; ++i) {
+        const QByteArray name = "Edit" + QByteArray::number(i + 1);
+        m_titles[i] = *members[i] = textEdit(name.constData(), kTitleLength, fields[i], page);
+        titles->addWidget(new QLabel(QString("Title %1").arg(i + 1), page), i + 2, 0);
+        titles->addWidget(m_titles[i], i + 2, 1);
+    }
+    titles->setRowStretch(kTitleFields + 2, 1);
+
+    top->addSpacing(40);
+    auto* colours = new QGridLayout;
+    top->addLayout(colours);
+    auto* heading = new QLabel("Select colors for MRV devices", page);
+    heading->setObjectName("Label_colorsMrv");
+    QFont bold = heading->font();
+    bold.setBold(true);
+    heading->setFont(bold);
+    colours->addWidget(heading, 0, 0, 1, 2);
+    Check_enableColorMrv = flagBox("Check_enableColorMrv", "Enable coloring", &Settings::ColorMrv, page);
+    colours->addWidget(Check_enableColorMrv, 1, 0, 1, 2);
+    Color_testMrv = colourButton("Color_testMrv", "Select color for test mode:", &Settings::ColorTest, page);
+    Color_processMrv = colourButton("Color_processMrv", "Select color for processing", &Settings::ColorProcess, page);
+    Color_doneMrv = colourButton("Color_doneMrv", "Select color for finished test", &Settings::ColorDone, page);
+    colours->addWidget(new QLabel("Select color for test mode:", page), 2, 0);
+    colours->addWidget(Color_testMrv, 2, 1);
+    colours->addWidget(new QLabel("Select color for processing", page), 3, 0);
+    colours->addWidget(Color_processMrv, 3, 1);
+    colours->addWidget(new QLabel("Select color for finished test", page), 4, 0);
+    colours->addWidget(Color_doneMrv, 4, 1);
+    colours->setRowStretch(5, 1);
+    top->addStretch(1);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    BitBtn4 = new QPushButton("Close", page);
+    BitBtn4->setObjectName("BitBtn4");
+    BitBtn4->setToolTip("Hide the window; the settings file stays as it is");
+    BitBtn5 = new QPushButton("Apply", page);
+    BitBtn5->setObjectName("BitBtn5");
+    BitBtn5->setToolTip("Save the settings of this page in the settings file");
+    buttons->addWidget(BitBtn4);
+    buttons->addWidget(BitBtn5);
+    pageLayout->addLayout(buttons);
+    connect(BitBtn4, &QPushButton::clicked, this, &QWidget::hide);
+    connect(BitBtn5, &QPushButton::clicked, this, &TSettings::applyAdditional);
+    return page;
+}
+
+void TSettings::wireCommands()
+{
+    m_v1.onResultText = [this](const std::string& text) { windowStatus(1, q(text)); };
+    m_v1.onLamp = [this](V1Commands::Lamp lamp) {
+        setLamp(lamp);
+        Timer1->start();
+    };
+    connect(Button1, &QPushButton::clicked, this,
+            [this] { pressV1Set(V1Parameter::NetworkType, Combo_RCtype->currentText()); });
+    connect(BitBtn8, &QPushButton::clicked, this,
+            [this] { pressV1Set(V1Parameter::RFPower, Combo_RFPower->currentText()); });
+    connect(Button2, &QPushButton::clicked, this,
+            [this] { pressV1Set(V1Parameter::Mode, Combo_RCmode->currentText()); });
+    connect(BitBtn7, &QPushButton::clicked, this,
+            [this] { pressV1Set(V1Parameter::Protocol, Combo_protocol->currentText()); });
+    connect(BitBtn6, &QPushButton::clicked, this,
+            [this] { pressV1Set(V1Parameter::Rssi, Check_setRSSI->isChecked() ? "1" : "0"); });
+    connect(Button3, &QPushButton::clicked, this,
+            [this] { pressV1Set(V1Parameter::InstallMode, Combo_installMode->currentText()); });
+
+    m_v2.onWindowStatus = [this](int panel, const std::string& text) { windowStatus(panel, q(text)); };
+    m_v2.onErrorLabel = [this](bool shown) { Label_S2error->setVisible(shown); };
+    m_v2.onReply = [this](const std::string& reply) { addReply(reply); };
+    m_v2.onPortChanged = [this](bool) { updatePortControls(); };
+    connect(BitBtn3, &QPushButton::clicked, this, [this] { m_v2.sendMode(toStd(Combo_S2mode->currentText())); });
+    connect(Butt_S2decryption, &QPushButton::clicked, this,
+            [this] { m_v2.sendDecryption(Check_S2decryption->isChecked()); });
+    connect(BitBtn10, &QPushButton::clicked, this, [this] { m_v2.sendRssi(Check_S2rssi->isChecked()); });
+    connect(BitBtn9, &QPushButton::clicked, this, [this] { m_v2.sendMasterKey(toStd(Edit_S2masterkey->text())); });
+    connect(BitBtn12, &QPushButton::clicked, this, [this] { m_v2.sendGetMain(); });
+    connect(BitBtn13, &QPushButton::clicked, Memo_S2, &QPlainTextEdit::clear);
+    connect(Button4, &QPushButton::clicked, this, [this] { m_v2.sendFree(toStd(Edit_freeCommand->text())); });
+    connect(Butt_open_port, &QPushButton::clicked, this, [this] { m_v2.acquire(); });
+
+    m_context.reading.onPortStateChanged = [this](const ReadingControl::State&) { updatePortControls(); };
+    updatePortControls();
+}
+
+// --- Loading and saving ---------------------------------------------------------------------
+
+void TSettings::load()
+{
+    loadSettingsFile(m_context.settings, m_context.paths.iniFile());
+    showRecord();
+    applyTitleRule();
+    PageControl1->setCurrentIndex(0);
+}
+
+void TSettings::reload()
+{
+    reloadSettingsFile(m_context.settings, m_context.paths.iniFile());
+    showRecord();
+    applyTitleRule();
+    setLamp(V1Commands::Lamp::Idle);
+}
+
+void TSettings::showRecord()
+{
+    // The controls only show the record here; their change handlers stay out of it.
+    const QList<QWidget*> controls = findChildren<QWidget*>();
+    std::vector<std::pair<QWidget*, bool>> blocked;
+    blocked.reserve(size_t(controls.size()));
+    for (QWidget* w : controls)
+        blocked.emplace_back(w, w->blockSignals(true));
+    for (const auto& show : m_showers)
+        show();
+    showTies();
+    for (const auto& [w, before] : blocked)
+        w->blockSignals(before);
+}
+
+void TSettings::showTies()
+{
+    const Settings& s = m_context.settings;
+    const std::pair<QCheckBox*, bool> ties[] = {
+        {Check_dbKey, s.UseDBMeters}, {Check_masterKey, s.UseMaster}, {Check_aes128, s.AES128_5},
+        {Check_aes128Mode1, s.AES128_1}, {Check_v1, s.V1}, {Check_v2, s.V2},
+    };
+    for (const auto& [box, on] : ties) {
+        const bool before = box->blockSignals(true);
+        box->setChecked(on);
+        box->blockSignals(before);
+    }
+    GroupBox_v1->setEnabled(s.V1);
+    GroupBox_v2->setEnabled(!s.V1);
+}
+
+void TSettings::applyTitleRule()
+{
+    const int count = UD_addValues->value();
+    for (int i = 0; i < kTitleFields; ++i)
+        m_titles[i]->setEnabled(count >= 1 && count <= kTitleFields && i < count);
+}
+
+void TSettings::applyCommunication()
+{
+    const Settings& s = m_context.settings;
+    if (!saveCommunicationPage(s, m_context.paths.iniFile()))
+        m_context.op.showMessage(kSavingSettingsCaption, kNoWritePermissionText, MessageIcon::Warning);
+    // The table takes the font whether or not the file could be written.
+    const int additional = m_context.table.appearance().columnCount - col::Fixed;
+    m_context.table.setAppearance(additional, s.FontSize, s.BoldFont);
+    hide();
+}
+
+void TSettings::applyAdditional()
+{
+    const Settings& s = m_context.settings;
+    if (!saveAdditionalPage(s, m_context.paths.iniFile()))
+        m_context.op.showMessage(kSavingSettingsCaption, kNoWritePermissionText, MessageIcon::Warning);
+    m_context.table.setAdditionalValueCount(s.Count);
+    hide();
+}
+
+// --- Showing --------------------------------------------------------------------------------
+
+void TSettings::showWindow()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+void TSettings::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (event->spontaneous())
+        return;
+    if (!m_centred) {
+        m_centred = true;
+        adjustSize();
+        if (QScreen* screen = QGuiApplication::primaryScreen())
+            move(screen->availableGeometry().center() - rect().center());
+    }
+    reload();
+    refreshPortList();
+}
+
+void TSettings::focusWindowChanged(QWindow* now)
+{
+    QPointer<QWindow> before = m_lastFocusWindow;
+    m_lastFocusWindow = now;
+    if (!now || now != windowHandle() || !before || before == now || !isVisible())
+        return;
+    // Its own boxes and the colour dialog are modal; the program's windows are not.
+    if (before->modality() != Qt::NonModal)
+        return;
+    reload();
+}
+
+void TSettings::refreshPortList()
+{
+    const bool before = Combo_com_name->blockSignals(true);
+    const QString current = q(m_context.settings.Name);
+    Combo_com_name->clear();
+#ifdef Q_OS_WIN
+    for (int i = 1; i <= kPortCount; ++i)
+        Combo_com_name->addItem(QString("COM%1").arg(i));
+    Combo_com_name->lineEdit()->setMaxLength(kPortNameLength);
+#else
+    // Linux and macOS name their ports ttyUSB0, ttyACM0, cu.usbserial-...; any typed name
+    // or path is taken as it is.
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo& port : ports) {
+        Combo_com_name->addItem(port.portName());
+        QString tip = port.systemLocation();
+        if (!port.description().isEmpty())
+            tip = port.description() + " (" + tip + ")";
+        Combo_com_name->setItemData(Combo_com_name->count() - 1, tip, Qt::ToolTipRole);
+    }
+    if (!current.isEmpty() && Combo_com_name->findText(current, Qt::MatchExactly) < 0) {
+        Combo_com_name->addItem(current);
+        const QString device = q(deviceForPortName(toStd(current)));
+        const bool present = m_context.commandPort.exists(toStd(device));
+        Combo_com_name->setItemData(Combo_com_name->count() - 1, present ? device : device + " (not present)",
+                                    Qt::ToolTipRole);
+    }
+#endif
+    showComboText(Combo_com_name, current);
+    Combo_com_name->blockSignals(before);
+}
+
+// --- Commands -------------------------------------------------------------------------------
+
+void TSettings::pressV1Set(V1Parameter parameter, const QString& choice)
+{
+    m_v1.pressSet(parameter, V1Commands::valueFor(parameter, toStd(choice)));
+}
+
+void TSettings::setLamp(V1Commands::Lamp lamp)
+{
+    switch (lamp) {
+    case V1Commands::Lamp::Idle:
+        LED_success->setColour(kLampIdle);
+        break;
+    case V1Commands::Lamp::Success:
+        LED_success->setColour(kLampSuccess);
+        break;
+    case V1Commands::Lamp::Failure:
+        LED_success->setColour(kLampFailure);
+        break;
+    }
+}
+
+void TSettings::addReply(const std::string& reply)
+{
+    // One reply is one new entry; its own line breaks stay, a closing one is not needed.
+    QString text = QString::fromLatin1(reply.data(), int(reply.size()));
+    text.replace("\r\n", "\n").replace('\r', '\n');
+    if (text.endsWith('\n'))
+        text.chop(1);
+    Memo_S2->appendPlainText(text);
+}
+
+void TSettings::updatePortControls()
+{
+    const bool portInUse = m_context.reading.portOpen() || m_v2.portOpen();
+    for (QComboBox* combo : {Combo_com_name, Combo_com_speed, Combo_com_parity})
+        combo->setEnabled(!portInUse);
+    Butt_open_port->setText(m_context.reading.portOpen() ? "Disconnect" : "Connect to port");
+}
+
+void TSettings::windowStatus(int panel, const QString& text)
+{
+    (panel == 0 ? StatusPanel0 : StatusPanel1)->setText(text);
+}
+
+bool TSettings::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (watched == Edit_masterKey || watched == Edit_S2masterkey) {
+            if (enter && watched == Edit_S2masterkey) {
+                BitBtn9->click();
+                return true;
+            }
+            // A typed key must be a hex digit; Backspace is refused like any other.
+            // Shortcuts (copy, paste, select all) and the cursor keys still work.
+            if (key->key() == Qt::Key_Backspace)
+                return true;
+            const QString text = key->text();
+            if (text.size() == 1 && text[0].isPrint() && !isHexDigit(text[0]))
+                return true;
+        } else if (watched == Edit_freeCommand && enter) {
+            Button4->click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+} // namespace palvero
