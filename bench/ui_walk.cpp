@@ -5,13 +5,17 @@
 //   ui_walk --sim PATH --capture FILE [--rate N] [--count N] [--vary-id N] [--prefill N]
 //           [--seconds S] [--count-columns N] [--screenshot FILE] [--chart]
 //           [--chart-screenshot FILE [--chart-highlight ID]] [--decode HEX,... --decode-screenshot FILE]
+//           [--route-all] [--unread-screenshot FILE]
 //
 // --chart keeps the signal strength chart open during the walk, so that a run with it and
-// one without show what the chart costs the reading.
+// one without show what the chart costs the reading. --route-all puts every meter of the
+// capture into the meters file, so that the route panel counts the whole walk;
+// --unread-screenshot grabs Tools > "Unread meters" at the end.
 #include "main_window.h"
 #include "meter_table.h"
 #include "program.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -84,11 +88,28 @@ int main(int argc, char** argv)
         QFile in(capture);
         in.open(QIODevice::ReadOnly | QIODevice::Text);
         QTextStream lines(&in);
+        QStringList keyed, route;
         while (!lines.atEnd()) {
-            const QStringList w = lines.readLine().split(' ', Qt::SkipEmptyParts);
-            if (w.size() == 4 && w[0] == "#" && w[1] == "key" && w[2].size() == 8 && w[3].size() == 32)
+            const QString line = lines.readLine();
+            const QStringList w = line.split(' ', Qt::SkipEmptyParts);
+            if (w.size() == 4 && w[0] == "#" && w[1] == "key" && w[2].size() == 8 && w[3].size() == 32) {
                 meters << char(8) << w[2].toStdString() << char(32) << w[3].toStdString();
+                keyed << w[2];
+            } else if (!w.isEmpty() && !w[0].startsWith('#') && w[0].size() >= 16) {
+                // The identification number: four bytes after L, C and M (after 0x68 and
+                // the length in a whole receiver frame), lowest byte first.
+                const int at = w[0].startsWith("68") ? 10 : 8;
+                QString id;
+                for (int i = 3; i >= 0; --i)
+                    id += w[0].mid(at + 2 * i, 2);
+                if (!route.contains(id))
+                    route << id;
+            }
         }
+        if (args.contains("--route-all"))
+            for (const QString& id : route)
+                if (!keyed.contains(id))
+                    meters << char(8) << id.toStdString() << char(0) << std::string(32, '\0');
         std::ofstream(dir.toStdString() + "/files/db.mrv");
     }
     const QString port = dir + "/receiver";
@@ -167,6 +188,13 @@ int main(int argc, char** argv)
     const QString decodeShot = option(args, "--decode-screenshot");
     if (decoded && !decodeShot.isEmpty())
         program.fullDecode().grab().save(decodeShot);
+    const QString unreadShot = option(args, "--unread-screenshot");
+    if (!unreadShot.isEmpty()) {
+        window.findChild<QAction*>("Unreadmeters1")->trigger();
+        QWidget* list = window.findChild<QWidget*>("TUnreadMeters");
+        QApplication::processEvents();
+        list->grab().save(unreadShot);
+    }
 
     if (window.reading().reading())
         window.Butt_read->click();

@@ -292,6 +292,8 @@ void ReadingControl::received()
         size_t n = m_port.read(chunk, std::min(waiting, kReceiveChunk), 0);
         if (n == 0)
             break;
+        if (m_reading && onReceived)
+            onReceived(chunk, n);
         m_reception.receive(chunk, n);
     }
 }

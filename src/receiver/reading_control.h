@@ -97,6 +97,8 @@ public:
     std::function<void(const State&)> onStateChanged;
     // The same, for the Settings window, whose port controls follow the port.
     std::function<void(const State&)> onPortStateChanged;
+    // Every byte received while reading, before it reaches frame assembly (the capture).
+    std::function<void(const uint8_t* data, size_t n)> onReceived;
     // The clock of the elapsed time; tests set it.
     std::function<std::chrono::steady_clock::time_point()> now = [] { return std::chrono::steady_clock::now(); };
 

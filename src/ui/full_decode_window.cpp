@@ -105,8 +105,11 @@ void TFullDecode::decodeRow(int row)
         const std::string& cell = t.cell(row, col::FullTelegram);
         const TelegramText text = readTelegramText(cell, m_context.settings);
         const std::string& id = t.cell(row, col::MeterId);
+        const ReceiverFrame* heard = m_context.heard ? m_context.heard->find(id) : nullptr;
         if (text.ok())
             append(decodeFrame(text.frame, t.cell(row, col::EncryptionKey)));
+        else if (cell == "N/A" && heard)
+            append(decodeFrame(*heard, t.cell(row, col::EncryptionKey)));
         else if (cell == "N/A")
             m_context.op.showMessage(kCaption,
                                      "Meter " + id + " has no telegram to decode: its \"Full telegram\" is N/A.\n"

@@ -6,6 +6,7 @@
 #include "meter_table.h"
 #include "operator.h"
 #include "program_paths.h"
+#include "reception.h"
 #include "reading_settings.h"
 #include "receiver_frame.h"
 
@@ -31,6 +32,7 @@ struct FullDecodeContext {
     ErrorLogger& errorLog;
     MeterKeySource* keys;
     ProgramPaths paths;
+    const LastTelegrams* heard = nullptr; // the telegram heard last from each meter
 };
 
 // The full-decode window: the record-by-record listing of telegrams decoded on request,

@@ -4,7 +4,9 @@
 #include "cell_text.h"
 #include "enter_key_window.h"
 #include "full_decode_window.h"
+#include "elided_label.h"
 #include "grid_delegate.h"
+#include "main_window_field.h"
 #include "meter_table_model.h"
 #include "meter_tree.h"
 #include "reader_log.h"
@@ -65,6 +67,7 @@ TForm1::TForm1(MainWindowContext context, QWidget* parent)
     m_table.setAppearance(look.Count, look.FontSize, look.BoldFont);
 
     m_reading.onStateChanged = [this](const ReadingControl::State& s) { readingStateChanged(s); };
+    buildFieldFeatures();
     readingStateChanged({});
 }
 
@@ -172,7 +175,7 @@ void TForm1::buildWindow()
     layout->addWidget(splitter, 1);
     setCentralWidget(central);
 
-    StatusPanel0 = new QLabel(this);
+    StatusPanel0 = new ElidedLabel(this);
     StatusPanel0->setObjectName("StatusPanel0");
     StatusPanel0->setFixedWidth(180);
     StatusPanel1 = new QLabel(this);
@@ -184,8 +187,6 @@ void TForm1::buildWindow()
     Timer_elapsedTime->setObjectName("Timer_elapsedTime");
     Timer_elapsedTime->setInterval(1000);
     connect(Timer_elapsedTime, &QTimer::timeout, this, [this] { m_reading.tick(); });
-
-    resize(1280, 720);
 }
 
 QAction* TForm1::addCommand(QMenu* menu, const char* caption, const char* objectName, bool enabled)
@@ -250,6 +251,7 @@ void TForm1::buildMenus()
 
 void TForm1::readingStateChanged(const ReadingControl::State&)
 {
+    readingStarted(m_reading.reading());
     // A log file that cannot be written is reported once per reading, not per telegram.
     if (m_reading.reading())
         m_context.errorLog.beginReading([this](const std::string& line) { m_table.addReaderLogLine(line); });
@@ -274,8 +276,10 @@ void TForm1::selectRow(int row)
 
 void TForm1::searchMeter(const QString& text, bool exact)
 {
-    if (text.isEmpty() || m_table.dataRowCount() < 2)
+    if (text.isEmpty()) {
+        searchResult(text, true);
         return;
+    }
     const std::string needle = cellBytes(text);
     int found = 0;
     for (int r = 1; r < m_table.rowCount(); ++r) {
@@ -283,23 +287,29 @@ void TForm1::searchMeter(const QString& text, bool exact)
         if (exact ? id == needle : id.find(needle) != std::string::npos)
             found = r;
     }
-    if (found > 0)
+    if (!exact)
+        searchResult(text, found > 0);
+    if (found > 0 && m_table.dataRowCount() >= 2)
         selectRow(found);
 }
 
 void TForm1::clearTableButton()
 {
+    recordUndo("Clear table");
     m_table.clearData();
     m_table.clearFlag(RowFlag::LowBattery);
     m_table.clearFlag(RowFlag::Decrypted);
     tableCleared();
+    commandDone();
 }
 
 void TForm1::clearTablePopup()
 {
+    recordUndo("Clear table");
     m_table.clearData();
     m_tree->clear();
     tableCleared();
+    commandDone();
 }
 
 void TForm1::tableCleared()
@@ -312,17 +322,23 @@ void TForm1::tableCleared()
 
 void TForm1::clearKeys()
 {
+    recordUndo("Clear AES-128 keys");
     for (int r = 1; r < m_table.rowCount(); ++r)
         m_table.setCell(r, col::EncryptionKey, "");
     m_table.notifyRowsChanged(1, m_table.rowCount() - 1);
+    commandDone();
 }
 
 void TForm1::removeSelectedRow()
 {
+    if (m_table.selectedRow < 1 || m_table.selectedRow >= m_table.rowCount())
+        return;
+    recordUndo("Remove selected row");
     const std::string id = RemoveTableRow(m_table, m_table.selectedRow);
     if (!id.empty())
         m_tree->removeMeter(cellText(id));
     m_model->refreshMarkedRows();
+    commandDone();
 }
 
 void TForm1::exportWholeTable()
@@ -345,12 +361,16 @@ void TForm1::headerDoubleClicked(int column)
 {
     if (m_table.dataRowCount() < 2)
         return;
+    if (column == col::MeterId || column == col::Medium || column == col::Mfr)
+        recordUndo(column == col::MeterId ? "Sort by meter ID"
+                                          : column == col::Medium ? "Group by medium" : "Group by manufacturer");
     if (column == col::MeterId)
         SortByMeterId(m_table, m_context.errorLog);
     else if (column == col::Medium)
         GroupByMedium(m_table, m_context.errorLog);
     else if (column == col::Mfr)
         GroupByManufacturer(m_table, m_context.errorLog);
+    commandDone();
 }
 
 void TForm1::openManual(const QString& fileName)
@@ -434,6 +454,7 @@ void TForm1::rowUpdated(int row)
 {
     m_tree->updateRow(row);
     Tree_meters->viewport()->update();
+    meterRead(row);
 }
 
 void TForm1::statusText(int panel, const std::string& text)
@@ -461,6 +482,7 @@ void TForm1::closeEvent(QCloseEvent* event)
     }
     if (m_reading.reading())
         m_reading.stop();
+    saveGeometryToSettings();
     event->accept();
 }
 

@@ -27,12 +27,17 @@ class QTreeWidget;
 
 namespace palvero {
 
+class CaptureReplay;
 class MeterTableModel;
 class MeterTree;
 class TEnterAES;
 class TForm4;
 class TForm5;
 class TFullDecode;
+class RouteProgress;
+class TColourLegend;
+class TUnreadMeters;
+class UndoStack;
 
 // What the main window works with; all of it outlives the window.
 struct MainWindowContext {
@@ -83,7 +88,32 @@ public:
     void attachFullDecodeWindow(TFullDecode* fullDecode);
     void attachSignalChart(TForm5* chart);
 
-    // Table notifications.
+    // Undo: every command that changes the table records itself first (an import too);
+    // what it removed or changed is kept once the event handler that ran it is over.
+    void recordUndo(const std::string& caption);
+    // The recorded command is over (an import calls it; the window's own commands do).
+    void commitUndo();
+    void undo();
+    UndoStack& undoStack();
+    // The known meters of the walk, from meters.mrv; read at start-up and at every Start.
+    void reloadRoute();
+    RouteProgress& route();
+    TUnreadMeters& unreadMeters();
+    TColourLegend& colourLegend();
+    // File › "Replay capture...": asks for the file and replays it into the table.
+    void replayCaptureFile();
+    bool startReplay(const QString& path);
+    CaptureReplay& captureReplay();
+    // The capture of the reading in progress; empty when there is none.
+    QString capturePath() const;
+    void printTable();
+    // Columns shown in the table, in order (those the print takes).
+    std::vector<int> visibleColumns() const;
+    void setFollowLastRead(bool on);
+    bool followLastRead() const;
+    // Selects a data row and scrolls it into view.
+    void showRow(int row);
+
     void rowUpdated(int row) override;
     void statusText(int panel, const std::string& text) override;
     void tableRebuilt() override;
@@ -101,6 +131,7 @@ public:
     QPushButton* Button1 = nullptr;
     QLabel* StatusPanel0 = nullptr;
     QLabel* StatusPanel1 = nullptr;
+    QLabel* StatusPanel2 = nullptr; // route progress
     QTimer* Timer_elapsedTime = nullptr;
     QMenu* PopupMenu1 = nullptr;
 
@@ -123,6 +154,14 @@ private:
     void selectRow(int row);
     void applyColumnWidths();
     void tableCleared();
+    // Route progress, undo, captures, printing and the desktop conventions.
+    void buildFieldFeatures();
+    void commandDone();
+    void searchResult(const QString& text, bool found);
+    void restoreGeometryFromSettings();
+    void saveGeometryToSettings();
+    void readingStarted(bool reading);
+    void meterRead(int row);
 
     MainWindowContext m_context;
     MeterTable m_table;
@@ -130,6 +169,8 @@ private:
     ReadingControl m_reading;
     MeterTableModel* m_model = nullptr;
     std::unique_ptr<MeterTree> m_tree;
+    struct Field;
+    std::unique_ptr<Field> m_field; // declared last: it listens to the table and the tree
 };
 
 } // namespace palvero

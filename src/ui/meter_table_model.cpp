@@ -3,6 +3,7 @@
 #include "cell_text.h"
 
 #include "row_colours.h"
+#include "row_tooltip.h"
 
 #include <QApplication>
 #include <QBrush>
@@ -53,6 +54,8 @@ QVariant MeterTableModel::data(const QModelIndex& index, int role) const
         return b.kind == RowBrush::Highlight ? QApplication::palette().brush(QPalette::HighlightedText)
                                              : QBrush(Qt::black);
     }
+    case Qt::ToolTipRole:
+        return rowToolTip(m_table, m_settings, row);
     default:
         return {};
     }

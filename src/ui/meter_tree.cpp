@@ -4,6 +4,7 @@
 
 #include <QPainter>
 #include <QPixmap>
+#include <QSet>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 
@@ -192,6 +193,36 @@ MeterTree::Image MeterTree::shownImage(const QTreeWidgetItem* node) const
     if (shownGreen(node))
         return Read;
     return static_cast<Image>(node->data(0, kImageRole).toInt());
+}
+
+std::vector<MeterTree::Node> MeterTree::nodes() const
+{
+    std::vector<Node> out;
+    out.reserve(static_cast<size_t>(m_tree->topLevelItemCount()));
+    for (int i = 0; i < m_tree->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* node = m_tree->topLevelItem(i);
+        out.push_back(Node{node->text(0), node->childCount() > 0 ? node->child(0)->text(0) : QString(),
+                           static_cast<Image>(node->data(0, kImageRole).toInt())});
+    }
+    return out;
+}
+
+void MeterTree::restore(const std::vector<Node>& before)
+{
+    std::vector<Node> all = before;
+    QSet<QString> listed;
+    for (const Node& n : before)
+        listed.insert(n.meterId);
+    // Meters heard since the command keep their nodes; nodes that the command brought
+    // (an import) leave with their rows.
+    for (Node& n : nodes())
+        if (!listed.contains(n.meterId) && m_table.findMeterRow(cellBytes(n.meterId)) > 0)
+            all.push_back(std::move(n));
+    m_tree->setUpdatesEnabled(false);
+    clear();
+    for (const Node& n : all)
+        addMeter(n.meterId, n.key, n.image);
+    m_tree->setUpdatesEnabled(true);
 }
 
 } // namespace palvero

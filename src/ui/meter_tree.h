@@ -7,6 +7,8 @@
 #include <QIcon>
 #include <QString>
 
+#include <vector>
+
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -43,6 +45,16 @@ public:
     bool isRead(const QString& meterId) const;
 
     static QIcon icon(Image image);
+
+    // The meter nodes top to bottom, to be put back after an undo.
+    struct Node {
+        QString meterId;
+        QString key;
+        Image image;
+    };
+    std::vector<Node> nodes() const;
+    // Puts these nodes back in their order; meters added since that have a row follow them.
+    void restore(const std::vector<Node>& before);
 
 private:
     void addMeter(const QString& meterId, const QString& key, Image image);

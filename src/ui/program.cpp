@@ -41,12 +41,16 @@ Program::Program(const std::filesystem::path& programFile)
         KeyWindowContext{m_settings, m_operator, m_errorLog, m_main->table(), m_main->tree()}, m_main.get());
     m_main->attachKeyWindow(m_keyDialog.get());
     m_fullDecode = std::make_unique<TFullDecode>(
-        FullDecodeContext{m_main->table(), m_settings, m_formats, m_operator, m_errorLog, &m_meters, m_paths},
+        FullDecodeContext{m_main->table(), m_settings, m_formats, m_operator, m_errorLog, &m_meters, m_paths,
+                          &m_main->reception().lastTelegrams()},
         m_main.get());
     m_main->attachFullDecodeWindow(m_fullDecode.get());
 
     m_signalChart = std::make_unique<TForm5>(m_main->table());
     m_main->attachSignalChart(m_signalChart.get());
+    QObject::connect(m_templateChoice.get(), &TForm3::importStarting, m_main.get(),
+                     [this] { m_main->recordUndo("Import from CSV"); });
+    QObject::connect(m_templateChoice.get(), &TForm3::importFinished, m_main.get(), &TForm1::commitUndo);
 }
 
 void Program::connectSettingsWindow()

@@ -107,8 +107,10 @@ void TForm3::apply()
                                 m_context.errorLog);
         return;
     }
+    emit importStarting();
     m_last = ImportTableCsv(m_context.table, name, options, m_context.templates, folder, m_context.op,
                             m_context.errorLog);
+    emit importFinished();
     if (m_last.status == TableCsvResult::Status::Done && m_last.rows > 0)
         emit tableImported();
 }

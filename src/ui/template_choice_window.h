@@ -55,6 +55,9 @@ public:
 signals:
     // Rows were imported into the table: reading goes on with these meters only.
     void tableImported();
+    // Around every import, whatever its outcome: the table may change between the two.
+    void importStarting();
+    void importFinished();
 
 protected:
     void showEvent(QShowEvent* event) override;

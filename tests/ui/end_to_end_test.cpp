@@ -5,6 +5,7 @@
 #include "main_window.h"
 #include "meters_file.h"
 #include "program.h"
+#include "capture_replay.h"
 #include "qt_serial_port.h"
 #include "scripted_operator.h"
 #include "settings_file.h"
@@ -14,6 +15,7 @@
 #include "thread_sleeper.h"
 
 #include <QApplication>
+#include <QAction>
 #include <QEventLoop>
 #include <QLabel>
 #include <QMessageBox>
@@ -23,8 +25,10 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <csignal>
 #include <ctime>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -169,6 +173,7 @@ private slots:
     void programReadsTheWalk();
     void v1ReceiverIsSetUpAtStart();
     void lostReceiverEndsTheReading();
+    void captureBringsBackAReadingCutShort();
 
 private:
     std::vector<RealTelegram> m_walk;
@@ -313,6 +318,52 @@ void EndToEndTest::lostReceiverEndsTheReading()
     QCOMPARE(window.StatusPanel0->text(), q(folder.port() + " is closed"));
     QCOMPARE(window.table().dataRowCount(), int(heard.ids.size()));
     QCOMPARE(reader.op.messages.size(), size_t(0));
+}
+
+void EndToEndTest::captureBringsBackAReadingCutShort()
+{
+    ProgramFolder folder(m_walk, "V1=0\r\nV2=1\r\n");
+    SimProcess sim({"--link", folder.port(), "--rate", "4", "--start-delay", "100", folder.capture()});
+    QVERIFY2(!sim.port().empty(), qPrintable(q(sim.errorText())));
+    auto reader = std::make_unique<Reader>(folder);
+    HeardMeters heard(reader->window->table());
+    reader->window->table().addListener(&heard);
+    reader->window->Butt_read->click();
+    QCOMPARE(reader->window->Butt_read->text(), QString("Stop"));
+
+    // The receiver dies midway through the walk.
+    QTRY_VERIFY_WITH_TIMEOUT(heard.ids.size() >= 2, kReadTimeoutMs);
+    sim.signal(SIGKILL);
+    QVERIFY(sim.waitExit(kReadTimeoutMs));
+    QTRY_COMPARE_WITH_TIMEOUT(reader->window->Butt_read->text(), QString("Start"), kReadTimeoutMs);
+    reader->window->table().removeListener(&heard);
+    std::map<std::string, std::string> values;
+    for (const std::string& id : heard.ids)
+        values[id] = reader->window->table().cell(reader->window->table().findMeterRow(id), col::MainValue);
+    QVERIFY(heard.ids.size() < m_walk.size());
+
+    // The program goes away without saving anything.
+    reader.reset();
+
+    std::vector<fs::path> captures;
+    for (const auto& entry : fs::directory_iterator(folder.dir / "files" / "captures"))
+        captures.push_back(entry.path());
+    QCOMPARE(captures.size(), size_t(1));
+
+    Reader again(folder);
+    TForm1& window = *again.window;
+    again.op.fileAnswers.push_back(captures[0].string());
+    window.findChild<QAction*>("Replaycapture1")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.captureReplay().running(), kReadTimeoutMs);
+    QCOMPARE(window.table().dataRowCount(), int(heard.ids.size()));
+    for (const auto& [id, value] : values) {
+        const int row = window.table().findMeterRow(id);
+        QVERIFY2(row > 0, id.c_str());
+        QCOMPARE(q(window.table().cell(row, col::MainValue)), q(value));
+        QVERIFY2(window.table().flag(RowFlag::Decrypted, row), id.c_str());
+    }
+    QCOMPARE(window.Tree_meters->topLevelItemCount(), int(heard.ids.size()));
+    QCOMPARE(again.op.messages.size(), size_t(0));
 }
 
 QTEST_MAIN(EndToEndTest)

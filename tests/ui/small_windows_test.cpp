@@ -94,7 +94,9 @@ struct Harness {
             KeyWindowContext{settings, op, log, window->table(), window->tree()}, window.get());
         window->attachKeyWindow(keyDialog.get());
         fullDecode = std::make_unique<TFullDecode>(
-            FullDecodeContext{window->table(), settings, formats, op, log, &keys, paths}, window.get());
+            FullDecodeContext{window->table(), settings, formats, op, log, &keys, paths,
+                              &window->reception().lastTelegrams()},
+            window.get());
         window->attachFullDecodeWindow(fullDecode.get());
         chart = std::make_unique<TForm5>(window->table());
         window->attachSignalChart(chart.get());
@@ -180,6 +182,7 @@ private slots:
     void fullDecodeUsesTheRowsKey();
     void fullDecodeOfARowWithoutTelegram_data();
     void fullDecodeOfARowWithoutTelegram();
+    void fullDecodeOfAReceivedRow();
     void decodeTelegramLeavesTheTableAlone();
     void decodeTelegramTakesTheKeyOfItsMeter();
     void decodeTelegramRefusesBadText_data();
@@ -739,8 +742,9 @@ void SmallWindowsTest::fullDecodeOfARowWithoutTelegram()
 {
     QFETCH(QString, cell);
     QFETCH(QString, message);
-    Harness h;
-    h.feedMeters({"10000001"});
+    Harness h; // an imported row: no telegram of the meter was heard
+    h.table().setCell(1, col::No, "1");
+    h.table().setCell(1, col::MeterId, "10000001");
     h.table().setCell(1, col::FullTelegram, cell.toStdString());
     h.action("Fulldecode1")->trigger();
     QVERIFY(h.fullDecode->isVisible());
@@ -752,6 +756,26 @@ void SmallWindowsTest::fullDecodeOfARowWithoutTelegram()
         QCOMPARE(q(h.op.messages[0].caption), QString("Full decode of radio telegram"));
         QCOMPARE(q(h.op.messages[0].text), message);
     }
+}
+
+// A received row holds "N/A": its full decode is that of the telegram heard last from the
+// meter, as it arrived, so a key entered since then decrypts it.
+void SmallWindowsTest::fullDecodeOfAReceivedRow()
+{
+    const auto meter = realTelegram("aventieswm");
+    const QString shown = q(meter.mainValue + " " + meter.units + ", ");
+    Harness h;
+    h.settings.AES128_5 = true;
+    h.feed(palvero::test::receiverFrame(palvero::test::fromHex(meter.telegramHex)));
+    QCOMPARE(q(h.table().cell(1, col::FullTelegram)), QString("N/A"));
+    h.select(1);
+    h.action("Fulldecode1")->trigger();
+    QCOMPARE(h.op.messages.size(), size_t(0));
+    QCOMPARE(h.memo().first(), q("Decode of telegram for device " + meter.meterId));
+    QCOMPARE(h.memo().filter(shown).size(), 0);
+    h.table().setCell(1, col::EncryptionKey, meter.key);
+    h.action("Fulldecode1")->trigger();
+    QCOMPARE(h.memo().filter(shown).size(), 1);
 }
 
 void SmallWindowsTest::decodeTelegramLeavesTheTableAlone()

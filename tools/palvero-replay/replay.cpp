@@ -1,5 +1,6 @@
 #include "replay.h"
 
+#include "capture_file.h"
 #include "csv.h"
 #include "error_log.h"
 #include "formats.h"
@@ -40,32 +41,6 @@ public:
 private:
     std::ostream& m_err;
 };
-
-bool parseHexLine(const std::string& line, std::vector<uint8_t>& bytes)
-{
-    int high = -1;
-    for (char c : line) {
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
-            continue;
-        int v = hexDigitValue(c);
-        if (v < 0)
-            return false;
-        if (high < 0) {
-            high = v;
-        } else {
-            bytes.push_back(static_cast<uint8_t>(high << 4 | v));
-            high = -1;
-        }
-    }
-    return high < 0;
-}
-
-void split(const std::vector<uint8_t>& bytes, size_t chunk, std::vector<std::vector<uint8_t>>& events)
-{
-    for (size_t at = 0; at < bytes.size(); at += chunk)
-        events.emplace_back(bytes.begin() + static_cast<long>(at),
-                            bytes.begin() + static_cast<long>(std::min(bytes.size(), at + chunk)));
-}
 
 } // namespace
 
@@ -123,41 +98,14 @@ std::optional<ReplayOptions> parseReplayArguments(const std::vector<std::string>
 bool readCapture(const std::filesystem::path& path, bool hex, size_t chunk, std::vector<std::vector<uint8_t>>& events,
                  std::string& error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot read capture " + path.string();
+    CaptureReader reader;
+    if (!reader.open(path, hex ? CaptureReader::Kind::Hex : CaptureReader::Kind::Raw, chunk, error))
         return false;
-    }
-    if (!hex) {
-        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        split(bytes, chunk ? chunk : 64, events);
-        return true;
-    }
-    std::string line;
-    std::vector<uint8_t> all;
-    int number = 0;
-    while (std::getline(in, line)) {
-        ++number;
-        size_t first = line.find_first_not_of(" \t\r");
-        if (first == std::string::npos || line[first] == '#')
-            continue;
-        std::vector<uint8_t> bytes;
-        if (!parseHexLine(line, bytes)) {
-            error = path.string() + ":" + std::to_string(number) + ": not hexadecimal byte pairs";
-            return false;
-        }
-        if (chunk)
-            all.insert(all.end(), bytes.begin(), bytes.end());
-        else if (!bytes.empty())
-            events.push_back(std::move(bytes));
-    }
-    if (in.bad()) {
-        error = "cannot read capture " + path.string();
-        return false;
-    }
-    if (chunk)
-        split(all, chunk, events);
-    return true;
+    std::vector<uint8_t> event;
+    while (reader.next(event))
+        events.push_back(event);
+    error = reader.error();
+    return error.empty();
 }
 
 int runReplay(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
@@ -169,10 +117,11 @@ int runReplay(const std::vector<std::string>& args, std::ostream& out, std::ostr
         return 2;
     }
 
-    std::vector<std::vector<uint8_t>> events;
+    // Every capture must open before any is read.
     for (const auto& capture : options->captures) {
-        if (!readCapture(capture, options->hex, options->chunk, events, error)) {
-            err << "palvero-replay: " << error << "\n";
+        std::ifstream probe(capture, std::ios::binary);
+        if (!probe) {
+            err << "palvero-replay: cannot read capture " << capture.string() << "\n";
             return 2;
         }
     }
@@ -203,8 +152,23 @@ int runReplay(const std::vector<std::string>& args, std::ostream& out, std::ostr
             out << telegramJson(table, row, reception.processor(), f, separator) << "\n";
         };
     }
-    for (const auto& e : events)
-        reception.receive(e);
+    // A receive event at a time: memory follows the meters in the table, not the length
+    // of the capture.
+    std::vector<uint8_t> event;
+    for (const auto& capture : options->captures) {
+        CaptureReader reader;
+        const auto kind = options->hex ? CaptureReader::Kind::Hex : CaptureReader::Kind::Raw;
+        if (!reader.open(capture, kind, options->chunk, error)) {
+            err << "palvero-replay: " << error << "\n";
+            return 2;
+        }
+        while (reader.next(event))
+            reception.receive(event);
+        if (!reader.error().empty()) {
+            err << "palvero-replay: " << reader.error() << "\n";
+            return 2;
+        }
+    }
 
     if (!options->json)
         out << gridCsvText(table.grid(), settings.ExportSeparator);
