@@ -2,6 +2,7 @@
 
 #include "csv.h"
 
+#include <algorithm>
 #include <deque>
 #include <exception>
 #include <fstream>
@@ -76,6 +77,15 @@ bool ExportGridCsv(const TextGrid& grid, const std::string& defaultName, const s
                    const std::filesystem::path& folder, Operator& op, ErrorLogger& log,
                    std::filesystem::path* written)
 {
+    return ExportRowsCsv(
+        std::max(grid.rowCount() - 1, 0), [&grid](int r, std::vector<std::string>& cells) { cells = grid.row(r + 1); },
+        defaultName, separator, folder, op, log, written);
+}
+
+bool ExportRowsCsv(int rows, const std::function<void(int, std::vector<std::string>&)>& rowCells,
+                   const std::string& defaultName, const std::string& separator, const std::filesystem::path& folder,
+                   Operator& op, ErrorLogger& log, std::filesystem::path* written)
+{
     FileDialogSpec spec{kExportDialogTitle, kExportDialogFilter, kExportDialogExtension, folder.string(), defaultName};
     std::optional<std::string> chosen = op.askSaveFile(spec);
     if (!chosen || chosen->empty())
@@ -83,10 +93,13 @@ bool ExportGridCsv(const TextGrid& grid, const std::string& defaultName, const s
     std::filesystem::path path(*chosen);
     if (path.is_relative())
         path = folder / path;
-    const std::string text = gridCsvText(grid, separator);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (out)
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    std::vector<std::string> cells;
+    for (int r = 0; r < rows && out; ++r) {
+        rowCells(r, cells);
+        const std::string line = csvLine(cells, separator);
+        out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    }
     if (out)
         out.close();
     if (!out) {

@@ -6,7 +6,9 @@
 #include "text_grid.h"
 
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace palvero {
 
@@ -24,6 +26,12 @@ inline constexpr char kExportDialogExtension[] = "csv";
 bool ExportGridCsv(const TextGrid& grid, const std::string& defaultName, const std::string& separator,
                    const std::filesystem::path& folder, Operator& op, ErrorLogger& log,
                    std::filesystem::path* written = nullptr);
+
+// The same for rows that are not held as a grid (a long report): `rowCells(r, cells)` fills
+// the cells of row r, r = 0 .. rows - 1, which are written as they come.
+bool ExportRowsCsv(int rows, const std::function<void(int, std::vector<std::string>&)>& rowCells,
+                   const std::string& defaultName, const std::string& separator, const std::filesystem::path& folder,
+                   Operator& op, ErrorLogger& log, std::filesystem::path* written = nullptr);
 
 // Removes data row `row` (row > 0): the rows below move up with their flags and "No." is
 // renumbered 1, 2, 3 ...; the only data row is emptied and its flags cleared instead.

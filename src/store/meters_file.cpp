@@ -21,7 +21,7 @@ MeterKeyRecord MeterKeyRecord::decode(const std::uint8_t* record)
     return r;
 }
 
-MetersFile::MetersFile(std::filesystem::path dataFolder, ErrorLog& log)
+MetersFile::MetersFile(std::filesystem::path dataFolder, ErrorLogger& log)
     : m_file(dataFolder / kMetersFileName, MeterKeyRecord::kSize)
     , m_log(log)
 {

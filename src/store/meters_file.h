@@ -1,5 +1,6 @@
 #pragma once
 
+#include "error_logger.h"
 #include "meter_key_source.h"
 #include "record_file.h"
 
@@ -11,8 +12,6 @@
 #include <vector>
 
 namespace palvero {
-
-class ErrorLog;
 
 inline constexpr char kMetersFileName[] = "meters.mrv";
 
@@ -46,7 +45,7 @@ class MetersFile : public MeterKeySource {
 public:
     enum SaveResult : int { SaveFailed = 0, MeterAdded = 1, MeterUpdated = 2 };
 
-    MetersFile(std::filesystem::path dataFolder, ErrorLog& log);
+    MetersFile(std::filesystem::path dataFolder, ErrorLogger& log);
 
     std::filesystem::path path() const { return m_file.path(); }
 
@@ -81,7 +80,7 @@ private:
     int search(const std::string& meterId, std::string* key);
 
     RecordFile m_file;
-    ErrorLog& m_log;
+    ErrorLogger& m_log;
     FileOutcome m_last;
 };
 

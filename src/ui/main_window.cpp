@@ -7,6 +7,8 @@
 #include "elided_label.h"
 #include "grid_delegate.h"
 #include "main_window_field.h"
+#include "measurement_file.h"
+#include "meter_saves.h"
 #include "meter_table_model.h"
 #include "meter_tree.h"
 #include "reader_log.h"
@@ -206,7 +208,8 @@ void TForm1::buildMenus()
             [this] { emit templateChoiceRequested(0); });
     connect(addCommand(file, "Export data to CSV", "Exportdata1", true), &QAction::triggered, this,
             [this] { emit templateChoiceRequested(1); });
-    addCommand(file, "Save in database", "Saveindatabase1", false);
+    connect(addCommand(file, "Save in database", "Saveindatabase1", true), &QAction::triggered, this,
+            &TForm1::saveMeasurements);
     connect(addCommand(file, "Save log file", "Savelogfile1", true), &QAction::triggered, this, &TForm1::saveLogFile);
     addCommand(file, "Print table data", "Printtabledata1", true); // prints nothing
     file->addSeparator();
@@ -217,8 +220,9 @@ void TForm1::buildMenus()
     addCommand(tools, "Settings", "Settings1", false);
     connect(addCommand(tools, "Templates", "Templates1", true), &QAction::triggered, this,
             &TForm1::templatesRequested);
-    addCommand(tools, "Reports", "Reports1", false);
-    addCommand(tools, "Saved Meters", "SavedMeters1", false);
+    connect(addCommand(tools, "Reports", "Reports1", true), &QAction::triggered, this, &TForm1::reportsRequested);
+    connect(addCommand(tools, "Saved Meters", "SavedMeters1", true), &QAction::triggered, this,
+            &TForm1::savedMetersRequested);
     addCommand(tools, "View signal strenght", "Viewsignalstrenght1", false);
     addCommand(tools, "Enter AES-128 key", "EnterAES128key1", false);
     addCommand(tools, "Decode telegram...", "Decodetelegram1", false)->setShortcut(QKeySequence("Ctrl+D"));
@@ -237,8 +241,10 @@ void TForm1::buildMenus()
             &TForm1::exportWholeTable);
     connect(addCommand(PopupMenu1, "Clear table", "Cleartable1", true), &QAction::triggered, this,
             &TForm1::clearTablePopup);
-    addCommand(PopupMenu1, "Save measurements in database", "Savemeasurementsindatabase1", false);
-    addCommand(PopupMenu1, "Save/update meter in database", "Saveupdatemeterindatabase1", false);
+    connect(addCommand(PopupMenu1, "Save measurements in database", "Savemeasurementsindatabase1", true),
+            &QAction::triggered, this, &TForm1::saveMeasurements);
+    connect(addCommand(PopupMenu1, "Save/update meter in database", "Saveupdatemeterindatabase1", true),
+            &QAction::triggered, this, &TForm1::saveMeterFromTable);
     connect(addCommand(PopupMenu1, "Copy Full telegram", "CopyFulltelegram1", true), &QAction::triggered, this,
             &TForm1::copyFullTelegram);
     connect(addCommand(PopupMenu1, "Remove selected row", "Removeselectedrow1", true), &QAction::triggered, this,
@@ -373,6 +379,29 @@ void TForm1::headerDoubleClicked(int column)
     commandDone();
 }
 
+bool TForm1::saveMeasurements()
+{
+    return MeasurementFile(m_context.paths.dataFolder(), m_context.errorLog, m_context.formats)
+        .SaveMeasurements(m_table.grid());
+}
+
+bool TForm1::saveMeterFromTable()
+{
+    const int row = m_table.selectedRow;
+    // An empty row names no meter.
+    if (row < 1 || row >= m_table.rowCount() || m_table.cell(row, col::MeterId).empty())
+        return false;
+    MetersFile meters(m_context.paths.dataFolder(), m_context.errorLog);
+    return SaveMeterFromTable(meters, m_context.errorLog, m_table.cell(row, col::MeterId),
+                              m_table.cell(row, col::EncryptionKey));
+}
+
+void TForm1::saveNewMeters()
+{
+    MetersFile meters(m_context.paths.dataFolder(), m_context.errorLog);
+    SaveNewMeters(meters, m_context.errorLog, m_table.grid());
+}
+
 void TForm1::openManual(const QString& fileName)
 {
     const QString path = QString::fromStdString((m_context.paths.programFolder() / fileName.toStdString()).string());
@@ -482,6 +511,11 @@ void TForm1::closeEvent(QCloseEvent* event)
     }
     if (m_reading.reading())
         m_reading.stop();
+    // The readings go first, then the meters they came from.
+    if (m_context.settings.AutoSave)
+        saveMeasurements();
+    if (m_context.settings.SaveMeters)
+        saveNewMeters();
     saveGeometryToSettings();
     event->accept();
 }

@@ -75,6 +75,11 @@ public:
     void exportWholeTable();
     void saveLogFile();
     void headerDoubleClicked(int column);
+    // The table's readings into db.mrv, and the selected row's meter and key into meters.mrv.
+    bool saveMeasurements();
+    bool saveMeterFromTable();
+    // New meters of the table with their keys into meters.mrv (at exit).
+    void saveNewMeters();
     void openManual(const QString& fileName);
     // Applies column count, font size, bold and row height of the table's appearance.
     void applyAppearance();
@@ -141,6 +146,9 @@ signals:
     // The template choice for File > "Import from CSV" (mode 0), File > "Export data to
     // CSV" and the Export button (mode 1).
     void templateChoiceRequested(int mode);
+    // Tools "Reports" and "Saved Meters": the program shows its windows.
+    void reportsRequested();
+    void savedMetersRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

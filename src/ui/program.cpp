@@ -29,6 +29,11 @@ Program::Program(const std::filesystem::path& programFile)
         m_templates->raise();
         m_templates->activateWindow();
     });
+    // Boxes of a secondary window come up over that window, which stays on top.
+    m_reports = std::make_unique<TForm2>(
+        ReportsContext{m_settings, m_formats, m_reportsOperator, m_errorLog, m_paths}, m_main.get());
+    m_reportsOperator.setParent(m_reports.get());
+    QObject::connect(m_main.get(), &TForm1::reportsRequested, m_reports.get(), &TForm2::open);
     m_templateChoice = std::make_unique<TForm3>(TemplateChoiceContext{
         m_main->table(), m_settings, m_operator, m_errorLog, m_templateFile, m_paths, m_main.get()});
     QObject::connect(m_main.get(), &TForm1::templateChoiceRequested, m_templateChoice.get(), &TForm3::openFor);
@@ -45,6 +50,11 @@ Program::Program(const std::filesystem::path& programFile)
                           &m_main->reception().lastTelegrams()},
         m_main.get());
     m_main->attachFullDecodeWindow(m_fullDecode.get());
+
+    m_metersView = std::make_unique<TMetersView>(
+        MetersViewContext{m_meters, m_settings, m_metersOperator, m_errorLog, m_paths});
+    m_metersOperator.setParent(m_metersView.get());
+    QObject::connect(m_main.get(), &TForm1::savedMetersRequested, m_metersView.get(), &TMetersView::open);
 
     m_signalChart = std::make_unique<TForm5>(m_main->table());
     m_main->attachSignalChart(m_signalChart.get());
@@ -64,6 +74,8 @@ void Program::connectSettingsWindow()
 Program::~Program()
 {
     m_operator.setParent(nullptr);
+    m_reportsOperator.setParent(nullptr);
+    m_metersOperator.setParent(nullptr);
 }
 
 void Program::show()

@@ -7,9 +7,11 @@
 #include "full_decode_window.h"
 #include "main_window.h"
 #include "meters_file.h"
+#include "meters_window.h"
 #include "program_paths.h"
 #include "qt_operator.h"
 #include "qt_serial_port.h"
+#include "reports_window.h"
 #include "settings.h"
 #include "settings_window.h"
 #include "signal_chart.h"
@@ -32,6 +34,8 @@ public:
 
     void show();
     TForm1& mainWindow() { return *m_main; }
+    TForm2& reportsWindow() { return *m_reports; }
+    TMetersView& metersWindow() { return *m_metersView; }
     Settings& settings() { return m_settings; }
     TSettings& settingsWindow() { return *m_settingsWindow; }
     const ProgramPaths& paths() const { return m_paths; }
@@ -47,6 +51,8 @@ private:
     Settings m_settings;
     SystemFormats m_formats;
     QtOperator m_operator;
+    QtOperator m_reportsOperator;
+    QtOperator m_metersOperator;
     ErrorLog m_errorLog;
     MetersFile m_meters;
     QtSerialPort m_port;
@@ -56,11 +62,13 @@ private:
     QtSerialPort m_commandPort; // the v2 receiver's commands
     std::unique_ptr<TSettings> m_settingsWindow;
     std::unique_ptr<TTemplates> m_templates;
+    std::unique_ptr<TForm2> m_reports;
     std::unique_ptr<TForm3> m_templateChoice;
     std::unique_ptr<TForm4> m_about;
     std::unique_ptr<TEnterAES> m_keyDialog;
     std::unique_ptr<TFullDecode> m_fullDecode;
     std::unique_ptr<TForm5> m_signalChart;
+    std::unique_ptr<TMetersView> m_metersView;
 };
 
 } // namespace palvero

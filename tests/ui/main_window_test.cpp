@@ -4,6 +4,8 @@
 
 #include "fake_serial_port.h"
 #include "main_window.h"
+#include "measurement_file.h"
+#include "meters_file.h"
 #include "meter_table_model.h"
 #include "meter_tree.h"
 #include "row_colours.h"
@@ -238,6 +240,9 @@ private slots:
     void namedControls();
     void doNotAddNewDevices();
     void clearingTheKeys();
+    void savesAtExit_data();
+    void savesAtExit();
+    void savingFromTheMenus();
 };
 
 void MainWindowTest::modelFollowsEveryChangeOfTheTable()
@@ -1056,9 +1061,7 @@ void MainWindowTest::namedControls_data()
 
     // Commands whose windows the program does not have yet, or has not attached to this
     // window alone.
-    for (const char* name : {"Settings1", "Reports1", "SavedMeters1", "Viewsignalstrenght1",
-                             "EnterAES128key1", "EnterAES128key2", "About1",
-                             "Saveindatabase1", "Savemeasurementsindatabase1", "Saveupdatemeterindatabase1",
+    for (const char* name : {"Settings1", "Viewsignalstrenght1", "EnterAES128key1", "EnterAES128key2", "About1",
                              "Fulldecode1", "Decodetelegram1"})
         QTest::newRow(name) << name << "" << false;
     QTest::newRow("Butt_exportTable") << "Butt_exportTable" << "Export" << true;
@@ -1086,6 +1089,13 @@ void MainWindowTest::namedControls_data()
     QTest::newRow("Removeselectedrow1") << "Removeselectedrow1" << "Remove selected row" << true;
     QTest::newRow("ClearAES128keys1") << "ClearAES128keys1" << "Clear AES-128 keys" << true;
     QTest::newRow("CopyFulltelegram1") << "CopyFulltelegram1" << "Copy Full telegram" << true;
+    QTest::newRow("Reports1") << "Reports1" << "Reports" << true;
+    QTest::newRow("SavedMeters1") << "SavedMeters1" << "Saved Meters" << true;
+    QTest::newRow("Saveindatabase1") << "Saveindatabase1" << "Save in database" << true;
+    QTest::newRow("Savemeasurementsindatabase1") << "Savemeasurementsindatabase1" << "Save measurements in database"
+                                                 << true;
+    QTest::newRow("Saveupdatemeterindatabase1") << "Saveupdatemeterindatabase1" << "Save/update meter in database"
+                                                << true;
 }
 
 void MainWindowTest::namedControls()
@@ -1137,6 +1147,100 @@ void MainWindowTest::clearingTheKeys()
     bool wholeRows = false;
     const std::set<int> rows = changedRows(changed, h.model().columnCount(), &wholeRows);
     QVERIFY(rows.count(0) && rows.count(1));
+}
+
+void MainWindowTest::savesAtExit_data()
+{
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<bool>("autoSave");
+    QTest::addColumn<bool>("saveMeters");
+    QTest::addColumn<bool>("files");
+    QTest::addColumn<QStringList>("readings");
+    QTest::addColumn<QStringList>("meters");
+    QTest::addColumn<QList<int>>("codes");
+
+    const QStringList both = {"10000001", "20000002"};
+    const QStringList withKeys = {"00000009|K9", "10000001|000102030405060708090A0B0C0D0E0F", "20000002|"};
+    QTest::newRow("Yes saves readings and new meters") << true << true << true << true << both << withKeys
+                                                       << QList<int>();
+    QTest::newRow("No saves nothing") << false << true << true << true << QStringList() << QStringList{"00000009|K9"}
+                                      << QList<int>();
+    QTest::newRow("readings only") << true << true << false << true << both << QStringList{"00000009|K9"}
+                                   << QList<int>();
+    QTest::newRow("meters only") << true << false << true << true << QStringList() << withKeys << QList<int>();
+    // Without the files each save logs its code: the readings first, then the meters.
+    QTest::newRow("order, shown by the missing files") << true << true << true << false << QStringList()
+                                                       << QStringList() << QList<int>{21, 52};
+}
+
+void MainWindowTest::savesAtExit()
+{
+    QFETCH(bool, answer);
+    QFETCH(bool, autoSave);
+    QFETCH(bool, saveMeters);
+    QFETCH(bool, files);
+    QFETCH(QStringList, readings);
+    QFETCH(QStringList, meters);
+    QFETCH(QList<int>, codes);
+
+    Harness h;
+    const auto data = h.dir.path() / "files";
+    if (files) {
+        const auto stored = MeterKeyRecord{"00000009", "K9"}.encode();
+        palvero::test::writeFile(data / "meters.mrv", std::string(stored.begin(), stored.end()));
+        palvero::test::writeFile(data / "db.mrv", "");
+    }
+    h.settings.AutoSave = autoSave;
+    h.settings.SaveMeters = saveMeters;
+    h.feedMeters({"10000001", "20000002"});
+    h.table().setCell(1, col::EncryptionKey, "000102030405060708090A0B0C0D0E0F");
+    h.show();
+    h.op.yesNoAnswers.push_back(answer);
+    QCOMPARE(h.window->close(), answer);
+
+    QStringList saved;
+    QStringList storedMeters;
+    if (files) {
+        for (const auto& r : MeasurementFile(data, h.log, h.formats).ReadAll()) {
+            saved << q(r.fields[1]);
+            QCOMPARE(q(r.fields[10]), QString("2026-12-06"));
+        }
+        for (const auto& r : MetersFile(data, h.log).ReadAll())
+            storedMeters << q(r.id + "|" + r.key);
+    }
+    QCOMPARE(saved, readings);
+    QCOMPARE(storedMeters, meters);
+    QCOMPARE(QList<int>(h.log.codes.begin(), h.log.codes.end()), codes);
+}
+
+void MainWindowTest::savingFromTheMenus()
+{
+    Harness h;
+    const auto data = h.dir.path() / "files";
+    palvero::test::writeFile(data / "meters.mrv", "");
+    palvero::test::writeFile(data / "db.mrv", "");
+    MeasurementFile db(data, h.log, h.formats);
+    MetersFile meters(data, h.log);
+
+    // An empty table saves nothing.
+    h.action("Saveindatabase1")->trigger();
+    h.action("Saveupdatemeterindatabase1")->trigger();
+    QCOMPARE(db.ReadAll().size(), size_t(0));
+    QCOMPARE(meters.ReadAll().size(), size_t(0));
+
+    h.feedMeters({"10000001", "20000002"});
+    h.action("Saveindatabase1")->trigger();
+    h.action("Savemeasurementsindatabase1")->trigger();
+    QCOMPARE(db.ReadAll().size(), size_t(4));
+
+    h.table().setCell(2, col::EncryptionKey, "K2");
+    h.select(2);
+    h.action("Saveupdatemeterindatabase1")->trigger();
+    h.table().setCell(2, col::EncryptionKey, "K2new");
+    h.action("Saveupdatemeterindatabase1")->trigger();
+    QCOMPARE(meters.ReadAll(), (std::vector<MeterKeyRecord>{{"20000002", "K2new"}}));
+    QVERIFY(h.log.codes.empty());
+    QVERIFY(h.op.messages.empty());
 }
 
 QTEST_MAIN(MainWindowTest)

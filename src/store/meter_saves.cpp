@@ -1,0 +1,62 @@
+#include "meter_saves.h"
+
+#include "error_log.h"
+#include "meter_table.h"
+
+#include <unordered_set>
+
+namespace palvero {
+
+bool SaveMeterFromTable(MetersFile& meters, ErrorLogger& log, const std::string& meterId, const std::string& key)
+{
+    const MeterKeyLookup lookup = meters.FindMeterKey(meterId);
+    FileOutcome outcome = meters.lastOutcome();
+    if (outcome.status == FileStatus::Missing)
+        return false; // FindMeterKey has logged it
+    if (outcome.ok()) {
+        const RecordFile file(meters.path(), MeterKeyRecord::kSize);
+        const auto record = MeterKeyRecord{meterId, key}.encode();
+        outcome = lookup.found ? file.overwrite(static_cast<std::size_t>(lookup.index), record.data())
+                               : file.append(record.data());
+    }
+    if (!outcome.ok())
+        log.LogErrorText(outcome.error);
+    return outcome.ok();
+}
+
+void SaveNewMeters(MetersFile& meters, ErrorLogger& log, const TextGrid& table)
+{
+    const std::vector<MeterKeyRecord> stored = meters.ReadAll();
+    const FileOutcome& read = meters.lastOutcome();
+    if (read.status == FileStatus::Missing) {
+        log.LogErrorCode(logcode::MetersMissingAtExit);
+        log.LogErrorText(kMetersFileMissingText);
+        return;
+    }
+    if (!read.ok()) {
+        log.LogErrorCode(logcode::MetersGrid);
+        log.LogErrorText(read.error);
+        return;
+    }
+
+    // The file keeps IDs of at most 8 characters: a longer ID is known by what was stored of it,
+    // so that it is not added again at every exit.
+    std::unordered_set<std::string> known;
+    for (const MeterKeyRecord& r : stored)
+        known.insert(r.id);
+    const RecordFile file(meters.path(), MeterKeyRecord::kSize);
+    for (int row = 1; row < table.rowCount(); ++row) {
+        const std::string& id = table.cell(row, col::MeterId);
+        if (id.empty() || !known.insert(id.substr(0, MeterKeyRecord::kIdCapacity)).second)
+            continue;
+        const auto record = MeterKeyRecord{id, table.cell(row, col::EncryptionKey)}.encode();
+        const FileOutcome outcome = file.append(record.data());
+        if (!outcome.ok()) {
+            log.LogErrorCode(logcode::MetersGrid);
+            log.LogErrorText(outcome.error);
+            return;
+        }
+    }
+}
+
+} // namespace palvero
