@@ -34,27 +34,13 @@ size_t chainEnd(const std::vector<uint8_t>& bytes, size_t at)
 
 bool parseLine(const std::string& line, uint16_t& signature, std::vector<uint8_t>& headers)
 {
+    // The signature's four digits, then the DIF and VIF bytes of its records.
     headers.clear();
-    int digits = 0, high = -1;
-    unsigned sig = 0;
-    for (char c : line) {
-        if (c == ' ' || c == '\t' || c == '\r')
-            continue;
-        const int v = hexDigitValue(c);
-        if (v < 0)
-            return false;
-        if (digits < 4) {
-            sig = sig << 4 | static_cast<unsigned>(v);
-            ++digits;
-        } else if (high < 0) {
-            high = v;
-        } else {
-            headers.push_back(static_cast<uint8_t>(high << 4 | v));
-            high = -1;
-        }
-    }
-    signature = static_cast<uint16_t>(sig);
-    return digits == 4 && high < 0 && !headers.empty() && compactFormatSignature(headers) == signature;
+    if (!parseHexBytes(line, headers) || headers.size() < 3)
+        return false;
+    signature = static_cast<uint16_t>(headers[0] << 8 | headers[1]);
+    headers.erase(headers.begin(), headers.begin() + 2);
+    return compactFormatSignature(headers) == signature;
 }
 
 } // namespace

@@ -31,26 +31,6 @@ std::vector<std::string> split(const std::string& line, char separator)
     return fields;
 }
 
-bool parseHex(const std::string& text, std::vector<uint8_t>& bytes)
-{
-    bytes.clear();
-    int high = -1;
-    for (char c : text) {
-        if (c == ' ')
-            continue;
-        const int v = hexDigitValue(c);
-        if (v < 0)
-            return false;
-        if (high < 0) {
-            high = v;
-        } else {
-            bytes.push_back(static_cast<uint8_t>(high << 4 | v));
-            high = -1;
-        }
-    }
-    return high < 0 && bytes.size() >= 11;
-}
-
 // A receiver frame of a v2 receiver with RSSI: 0x68, L, the telegram from C on, RSSI, 0x16.
 ReceiverFrame frameOf(const std::vector<uint8_t>& telegram)
 {
@@ -113,7 +93,8 @@ bool readTable(const std::string& path, std::vector<Telegram>& out)
             Telegram t;
             t.meterId = fields[static_cast<size_t>(meter)];
             t.key = fields[static_cast<size_t>(key)] == "NOKEY" ? "" : fields[static_cast<size_t>(key)];
-            if (!parseHex(hex, t.bytes)) {
+            t.bytes.clear();
+            if (!parseHexBytes(hex, t.bytes) || t.bytes.size() < 11) {
                 std::cerr << "palvero-compact-formats: " << path << ":" << number << ": not a telegram\n";
                 return false;
             }
