@@ -163,6 +163,114 @@ void BM_ReceivePath(benchmark::State& state)
 }
 BENCHMARK(BM_ReceivePath)->ArgsProduct({{1, 1000, 10000}, {0, 1}})->ArgNames({"meters", "mode5"});
 
+
+// CRC of the extended link layer payload: polynomial 0x3D65, initial 0, result inverted.
+uint16_t payloadCrc(const uint8_t* data, size_t n)
+{
+    uint16_t crc = 0;
+    for (size_t i = 0; i < n; ++i) {
+        crc ^= static_cast<uint16_t>(data[i] << 8);
+        for (int b = 0; b < 8; ++b)
+            crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x3D65 : crc << 1);
+    }
+    return static_cast<uint16_t>(~crc);
+}
+
+// The ten records as a compact frame: signature over the DIF/VIF bytes, data check over
+// the full records, then the data fields alone.
+std::vector<uint8_t> compactTenRecords()
+{
+    const auto full = hex(kTenRecords);
+    const std::vector<uint8_t> headers = hex("0C 06 0C 14 0B 2D 0B 3B 0A 5A 0A 5E 0A 62 02 6C 04 6D 02 FD 17");
+    const std::vector<uint8_t> data = hex("27 04 85 02 27 04 85 02 70 01 00 28 01 00 87 04 51 03 36 01 9F 2C "
+                                          "1E 11 1F 3C 00 00");
+    const uint16_t signature = payloadCrc(headers.data(), headers.size());
+    const uint16_t check = payloadCrc(full.data(), full.size());
+    std::vector<uint8_t> out = {static_cast<uint8_t>(signature), static_cast<uint8_t>(signature >> 8),
+                                static_cast<uint8_t>(check), static_cast<uint8_t>(check >> 8)};
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+// A Kamstrup-style frame behind an extended link layer (CI 0x8D) with its payload in AES-CTR.
+ReceiverFrame extendedLinkFrame(uint32_t id, uint8_t innerCi, const std::vector<uint8_t>& records,
+                                const palvero::AesKey& key)
+{
+    ReceiverFrame f = frameFor(id, {});
+    f.resize(11); // up to the CI field
+    const uint8_t sn[4] = {0x11, 0x22, 0x33, 0x20}; // bits 29-31 of the session number: AES-CTR
+    f.insert(f.end(), {0x8D, 0x20, 0x2A, sn[0], sn[1], sn[2], sn[3], 0x00, 0x00, innerCi});
+    f.insert(f.end(), records.begin(), records.end());
+    const size_t payload = 18; // the payload CRC
+    const uint16_t crc = payloadCrc(f.data() + payload + 2, f.size() - payload - 2);
+    f[payload] = static_cast<uint8_t>(crc);
+    f[payload + 1] = static_cast<uint8_t>(crc >> 8);
+    uint8_t counter[16] = {};
+    std::copy(f.begin() + 3, f.begin() + 11, counter);
+    counter[8] = 0x20;
+    std::copy(sn, sn + 4, counter + 9);
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    int written = 0;
+    EVP_EncryptInit_ex(ctx, EVP_aes_128_ctr(), nullptr, key.data(), counter);
+    EVP_EncryptUpdate(ctx, f.data() + payload, &written, f.data() + payload, static_cast<int>(f.size() - payload));
+    EVP_CIPHER_CTX_free(ctx);
+    f.push_back(0x9A);
+    f.push_back(0x16);
+    f[1] = static_cast<uint8_t>(f.size() - 3);
+    return f;
+}
+
+// A walk's mix: a third plain short-header telegrams, a third full frames behind an
+// encrypted extended link layer and a third compact frames behind one, every meter with
+// its own key. The table already holds every meter and has heard one full frame.
+void BM_ReceivePathExtendedLinkMix(benchmark::State& state)
+{
+    const int meters = static_cast<int>(state.range(0));
+    auto keyOf = [](uint32_t id) { return *palvero::parseKeyText(MeterKeys::keyTextFor(idText(id))); };
+    const auto full = hex(kTenRecords);
+    const auto compact = compactTenRecords();
+    auto frameOf = [&](int i) {
+        const uint32_t id = idOf(i);
+        switch (i % 3) {
+        case 0:
+            return frameFor(id, full);
+        case 1:
+            return extendedLinkFrame(id, 0x78, full, keyOf(id));
+        default:
+            return extendedLinkFrame(id, 0x79, compact, keyOf(id));
+        }
+    };
+
+    palvero::ReadingSettings s;
+    s.AES128_5 = true;
+    s.UseDBMeters = true;
+    s.Count = 3;
+    palvero::SystemFormats formats;
+    palvero::MeterTable table(3);
+    MeterKeys keys;
+    palvero::Reception reception(table, s, formats, &keys);
+    reception.receive(extendedLinkFrame(idOf(meters + 1), 0x78, full, keyOf(idOf(meters + 1))));
+    for (int i = 0; i < meters; ++i)
+        reception.receive(frameOf(i));
+
+    std::vector<std::vector<uint8_t>> frames;
+    const int distinct = std::min(meters, 4096);
+    for (int i = 0; i < distinct; ++i)
+        frames.push_back(frameOf(i * (meters / distinct)));
+    size_t next = 0;
+    for (auto _ : state) {
+        reception.receive(frames[next]);
+        if (++next == frames.size())
+            next = 0;
+    }
+    int read = 0;
+    for (int row = 1; row <= table.dataRowCount(); ++row)
+        read += !table.cell(row, palvero::col::MainValue).empty();
+    state.counters["rows read"] = read;
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ReceivePathExtendedLinkMix)->Arg(10000)->ArgName("meters");
+
 } // namespace
 
 BENCHMARK_MAIN();

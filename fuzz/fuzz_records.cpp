@@ -1,6 +1,10 @@
-// An arbitrary frame straight into the record decoder and the value picks.
+// An arbitrary frame straight into the layers, the record decoder and the value picks.
+// Full frames teach their formats to a store that later inputs' compact frames use.
+#include "compact_formats.h"
 #include "device_types.h"
 #include "record_parser.h"
+#include "telegram_decryption.h"
+#include "telegram_layers.h"
 #include "transport_layer.h"
 
 #include <cstddef>
@@ -20,14 +24,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     s.RSSI_v2 = options & 0x04;
     s.DecodeQundis = options & 0x08;
 
+    static palvero::CompactFormats formats;
     palvero::DecodedRecords records;
     palvero::decodeTelegram(f, s, options & 0x10 ? ',' : '.', records);
-    const uint8_t type = palvero::byteAt(f, palvero::transportLayout(f).deviceTypeOffset());
-    const int main = palvero::pickMainRow(records, palvero::mainUnitText(type));
+
+    palvero::TelegramLayers layers = palvero::readTelegramLayers(f, s);
+    if (layers.link.hasPayloadCrc()) {
+        palvero::linkCounterBlock(f, layers.link);
+        palvero::rereadAfterLinkDecryption(f, layers);
+    }
+    palvero::keyDerivationInput(f, layers);
+    palvero::ApplicationData content = palvero::applicationData(f, layers);
+    if (content == palvero::ApplicationData::Records)
+        content = palvero::decodeTelegram(f, layers, s, options & 0x10 ? ',' : '.', records, &formats);
+    if (content == palvero::ApplicationData::Records && records.formatComplete && formats.size() < 4096)
+        formats.learn(records.formatHeaders);
+    const uint8_t type = palvero::byteAt(f, layers.transport.deviceTypeOffset());
+    int main = palvero::pickMainRow(records, palvero::mainUnitText(type));
+    if (main < 0)
+        main = palvero::pickFallbackMainRow(records, palvero::mainUnitText(type), layers.hasFurtherLayers());
     palvero::pickAdditionalValues(records, main, options % 17, options & 0x20);
     palvero::fullDecodeLines(records, "12345678");
-    const palvero::ApplicationData content = palvero::applicationData(f, s);
     if (content != palvero::ApplicationData::Records)
-        palvero::undecodedListingLines(content, f, s, "12345678");
+        palvero::undecodedListingLines(content, f, layers, "12345678");
+
+    // The format rebuilder on its own: the input's tail as a format, its head as data.
+    if (f.size() > 4) {
+        const size_t split = f[0] % f.size();
+        std::vector<uint8_t> headers(f.begin() + static_cast<long>(split), f.end()), out;
+        palvero::rebuildCompactRecords(headers, f.data(), split, out);
+    }
     return 0;
 }

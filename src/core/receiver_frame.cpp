@@ -50,6 +50,25 @@ int hexDigitValue(char c)
     return -1;
 }
 
+bool parseHexBytes(std::string_view text, std::vector<uint8_t>& bytes)
+{
+    int high = -1;
+    for (char c : text) {
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+            continue;
+        const int v = hexDigitValue(c);
+        if (v < 0)
+            return false;
+        if (high < 0) {
+            high = v;
+        } else {
+            bytes.push_back(static_cast<uint8_t>(high << 4 | v));
+            high = -1;
+        }
+    }
+    return high < 0;
+}
+
 std::string hexByte(uint8_t b)
 {
     return std::string{kHex[b >> 4], kHex[b & 0x0F]};

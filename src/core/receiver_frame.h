@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace palvero {
@@ -49,6 +50,9 @@ std::string hexBytesSpaced(const uint8_t* data, size_t n);
 std::string hexByte(uint8_t b);
 // Value of a hexadecimal digit of either case; -1 for any other character.
 int hexDigitValue(char c);
+// Appends the bytes of a hex text: pairs of digits of either case, with spaces, tabs and
+// line ends allowed anywhere. False for any other character or an odd digit count.
+bool parseHexBytes(std::string_view text, std::vector<uint8_t>& bytes);
 
 // A telegram byte as a cell character: control bytes (below 0x20, and 0x7F) show as ".",
 // so that no text from the air can break a line of the table, a log or a CSV file. Bytes

@@ -3,6 +3,7 @@
 #include "frame_assembler.h"
 #include "telegram_processor.h"
 
+#include <filesystem>
 #include <string>
 #include <unordered_map>
 
@@ -16,17 +17,33 @@ public:
     void remember(const ReceiverFrame& f)
     {
         if (f.size() >= frame::kMinimumLength)
-            m_frames[meterIdText(f)].assign(f.begin(), f.end());
+            m_frames[idOf(f)].assign(f.begin(), f.end());
     }
     // The frame, or nullptr when nothing was heard from this meter.
     const ReceiverFrame* find(const std::string& meterId) const
     {
-        auto it = m_frames.find(meterId);
+        // The meter ID is the hex text of the identification bytes, most significant first.
+        if (meterId.size() != 8)
+            return nullptr;
+        uint32_t id = 0;
+        for (char c : meterId) {
+            const int v = hexDigitValue(c);
+            if (v < 0)
+                return nullptr;
+            id = id << 4 | static_cast<uint32_t>(v);
+        }
+        auto it = m_frames.find(id);
         return it == m_frames.end() ? nullptr : &it->second;
     }
 
 private:
-    std::unordered_map<std::string, ReceiverFrame> m_frames;
+    // Keyed by the identification number itself: no text is made per telegram.
+    static uint32_t idOf(const ReceiverFrame& f)
+    {
+        return static_cast<uint32_t>(f[frame::kId]) | static_cast<uint32_t>(f[frame::kId + 1]) << 8
+            | static_cast<uint32_t>(f[frame::kId + 2]) << 16 | static_cast<uint32_t>(f[frame::kId + 3]) << 24;
+    }
+    std::unordered_map<uint32_t, ReceiverFrame> m_frames;
 };
 
 // The reading pipeline from received bytes to the meter table: frame assembly feeding
@@ -50,6 +67,14 @@ public:
     void receive(const std::vector<uint8_t>& data) { m_assembler.receive(data); }
 
     FrameAssembler& assembler() { return m_assembler; }
+    TelegramProcessor& processor() { return m_processor; }
+
+    // Keeps the compact frame formats learned on a walk in the formats file of the data
+    // folder (beside the meters file), and reads those learned on earlier walks.
+    void keepCompactFormatsIn(const std::filesystem::path& dataFolder)
+    {
+        m_processor.compactFormats().useFile(dataFolder / kCompactFormatsFileName);
+    }
     const LastTelegrams& lastTelegrams() const { return m_heard; }
 
 private:

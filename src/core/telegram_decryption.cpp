@@ -1,5 +1,8 @@
 #include "telegram_decryption.h"
 
+#include "cipher_modes.h"
+#include "crc16.h"
+#include "telegram_layers.h"
 #include "transport_layer.h"
 
 #include <openssl/evp.h>
@@ -13,6 +16,7 @@ namespace {
 
 constexpr int kModeDedicatedIv = 5;
 constexpr int kModeZeroIv = 4;
+constexpr int kModeDerivedKey = 7;
 
 } // namespace
 
@@ -141,29 +145,104 @@ bool AesCbc::decrypt(const AesKey& key, const AesBlock& iv, uint8_t* data, size_
     return true;
 }
 
+AesBlock linkCounterBlock(const ReceiverFrame& f, const ExtendedLinkLayer& ell)
+{
+    AesBlock counter{};
+    for (int i = 0; i < 8; ++i)
+        counter[static_cast<size_t>(i)] = byteAt(f, frame::kManufacturer + i);
+    counter[8] = static_cast<uint8_t>(byteAt(f, ell.communicationControl) & ~0x12);
+    for (int i = 0; i < 4; ++i)
+        counter[static_cast<size_t>(9 + i)] = byteAt(f, ell.sessionNumber + i);
+    return counter;
+}
+
+std::optional<AesBlock> keyDerivationInput(const ReceiverFrame& f, const TelegramLayers& layers)
+{
+    const int counter = layers.auth.messageCounter;
+    if (counter < 0 || counter + 3 > layers.dataEnd)
+        return std::nullopt;
+    const int id = layers.transport.longHeader >= 0 ? layers.transport.longHeader : frame::kId;
+    AesBlock input{};
+    input[0] = 0x00;
+    for (int i = 0; i < 4; ++i) {
+        input[static_cast<size_t>(1 + i)] = byteAt(f, counter + i);
+        input[static_cast<size_t>(5 + i)] = byteAt(f, id + i);
+    }
+    std::fill(input.begin() + 9, input.end(), 0x07);
+    return input;
+}
+
 TelegramDecryption::TelegramDecryption(MeterTable& table, const ReadingSettings& settings, MeterKeySource* keys)
     : m_table(table)
     , m_settings(settings)
     , m_keys(keys)
+    , m_ctr(std::make_unique<AesCtr>())
+    , m_cmac(std::make_unique<AesCmac>())
 {
+}
+
+TelegramDecryption::~TelegramDecryption() = default;
+
+std::optional<AesKey> TelegramDecryption::keyFor(int row, const std::string& meterId)
+{
+    if (m_settings.UseMaster)
+        return parseKeyText(m_settings.MasterKey);
+    if (m_settings.UseDBMeters && m_keys && m_table.cell(row, col::EncryptionKey).empty()) {
+        MeterKeyLookup found = m_keys->findMeterKey(meterId);
+        if (found.index != -1 && found.found)
+            m_table.setCell(row, col::EncryptionKey, found.key);
+    }
+    return parseKeyText(m_table.cell(row, col::EncryptionKey));
+}
+
+bool TelegramDecryption::decryptLink(int row, const std::string& meterId, ReceiverFrame& f, TelegramLayers& layers)
+{
+    const ExtendedLinkLayer& ell = layers.link;
+    if (layers.readable)
+        return true;
+    if (ell.encryption != 1 || ell.payloadCrc > layers.dataEnd)
+        return false;
+    const std::optional<AesKey> key = keyFor(row, meterId);
+    if (!key)
+        return false;
+    // Counter mode is its own inverse: a wrong key's output is turned back at once, so
+    // the frame stays as it was received.
+    uint8_t* payload = f.data() + ell.payloadCrc;
+    const size_t n = static_cast<size_t>(layers.dataEnd - ell.payloadCrc + 1);
+    const AesBlock counter = linkCounterBlock(f, ell);
+    if (!m_ctr->apply(*key, counter, payload, n))
+        return false;
+    if (!linkPayloadCrcMatches(f, ell, layers.dataEnd)) {
+        m_ctr->apply(*key, counter, payload, n);
+        return false;
+    }
+    rereadAfterLinkDecryption(f, layers);
+    return layers.readable;
 }
 
 void TelegramDecryption::decrypt(int row, const std::string& meterId, ReceiverFrame& f)
 {
+    TelegramLayers layers = readTelegramLayers(f, m_settings);
+    decrypt(row, meterId, f, layers);
+}
+
+void TelegramDecryption::decrypt(int row, const std::string& meterId, ReceiverFrame& f, TelegramLayers& layers)
+{
     m_table.setFlag(RowFlag::Decrypted, row, false);
-    const TransportLayout t = transportLayout(f);
+    if (!layers.readable && !decryptLink(row, meterId, f, layers))
+        return;
+    const TransportLayout& t = layers.transport;
     const ConfigurationWord word = configurationWord(f, t);
     if (!word.encrypted()) {
         m_table.setFlag(RowFlag::Decrypted, row, true);
         return;
     }
     const int mode = word.securityMode();
-    if (mode != kModeDedicatedIv && mode != kModeZeroIv)
+    if (mode != kModeDedicatedIv && mode != kModeZeroIv && mode != kModeDerivedKey)
         return;
 
     const int first = t.payload;
-    const int end = std::min(telegramDataEnd(f.size(), m_settings), static_cast<int>(f.size()) - 1);
-    const size_t length = end >= first ? static_cast<size_t>(end - first + 1) : 0;
+    const size_t length = static_cast<size_t>(layers.payloadLength());
     // Meters may send plain records after their encrypted blocks: only the blocks that the
     // configuration counts are decrypted, when they fit. Otherwise the whole payload is.
     const size_t counted = static_cast<size_t>(word.encryptedBlocks()) * 16;
@@ -185,25 +264,28 @@ void TelegramDecryption::decrypt(int row, const std::string& meterId, ReceiverFr
         std::fill(iv.begin() + 8, iv.end(), byteAt(f, t.accessNumber));
     }
 
-    std::string keyText;
-    if (m_settings.UseMaster) {
-        keyText = m_settings.MasterKey;
-    } else {
-        if (m_settings.UseDBMeters && m_keys && m_table.cell(row, col::EncryptionKey).empty()) {
-            MeterKeyLookup found = m_keys->findMeterKey(meterId);
-            if (found.index != -1 && found.found)
-                m_table.setCell(row, col::EncryptionKey, found.key);
-        }
-        keyText = m_table.cell(row, col::EncryptionKey);
-    }
-    const std::optional<AesKey> key = parseKeyText(keyText);
-
+    std::optional<AesKey> key = keyFor(row, meterId);
     if (length > 0 && f[static_cast<size_t>(first)] == 0x2F) {
         m_table.setFlag(RowFlag::Decrypted, row, true);
         return;
     }
     if (!key || length == 0)
         return;
+    if (mode == kModeDerivedKey) {
+        // Bits 4-5 of the extension byte: 0 the meter's key itself, 1 a key derived for
+        // this message from the authentication layer's counter.
+        const int derivation = (byteAt(f, layers.configurationExtension) >> 4) & 0x03;
+        if (derivation == 1) {
+            const std::optional<AesBlock> input = keyDerivationInput(f, layers);
+            if (!input)
+                return;
+            key = m_cmac->mac(*key, input->data(), input->size());
+            if (!key)
+                return;
+        } else if (derivation != 0) {
+            return;
+        }
+    }
     if (!m_aes.decrypt(*key, iv, f.data() + first, decrypted))
         return;
     m_table.setFlag(RowFlag::Decrypted, row, f[static_cast<size_t>(first)] == 0x2F);

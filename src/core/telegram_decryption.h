@@ -7,13 +7,20 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 typedef struct evp_cipher_ctx_st EVP_CIPHER_CTX;
 typedef struct evp_cipher_st EVP_CIPHER;
 
 namespace palvero {
+
+struct ExtendedLinkLayer;
+struct TelegramLayers;
+class AesCtr;
+class AesCmac;
 
 using AesKey = std::array<uint8_t, 16>;
 using AesBlock = std::array<uint8_t, 16>;
@@ -50,21 +57,42 @@ private:
     bool m_encryptKeySet = false; // only a final partial block needs the forward cipher
 };
 
+// The counter block of an extended link layer in counter mode: the link layer's M and A
+// fields, CC without its repeated (0x10) and hop (0x02) bits, the session number, two
+// bytes of frame number and one of block counter, all 0.
+AesBlock linkCounterBlock(const ReceiverFrame& f, const ExtendedLinkLayer& ell);
+
+// The input of the mode 7 key derivation: 0x00 (the encryption key from meter to reader),
+// the authentication layer's message counter, the meter's identification number (the
+// long header's where there is one), then seven bytes 0x07. Nothing without a counter.
+std::optional<AesBlock> keyDerivationInput(const ReceiverFrame& f, const TelegramLayers& layers);
+
 // Decrypts a telegram's payload in place before its records are decoded, with the
-// master key, the row's key or the meters file's key, and sets the row's Decrypted flag.
+// master key, the row's key or the meters file's key, and sets the row's Decrypted flag:
+// the extended link layer's counter mode first (the payload CRC tells whether the key
+// was right), then the transport layer's modes 4, 5 and 7.
 class TelegramDecryption {
 public:
     TelegramDecryption(MeterTable& table, const ReadingSettings& settings, MeterKeySource* keys);
+    ~TelegramDecryption();
 
     // `meterId` is the telegram's meter ID: a row that was just added has none yet, and
     // its first telegram must find its key all the same.
     void decrypt(int row, const std::string& meterId, ReceiverFrame& f);
+    // The same with the layers already read; those behind a decrypted extended link layer
+    // are read again.
+    void decrypt(int row, const std::string& meterId, ReceiverFrame& f, TelegramLayers& layers);
 
 private:
+    std::optional<AesKey> keyFor(int row, const std::string& meterId);
+    bool decryptLink(int row, const std::string& meterId, ReceiverFrame& f, TelegramLayers& layers);
+
     MeterTable& m_table;
     const ReadingSettings& m_settings;
     MeterKeySource* m_keys;
     AesCbc m_aes;
+    std::unique_ptr<AesCtr> m_ctr;
+    std::unique_ptr<AesCmac> m_cmac;
 };
 
 } // namespace palvero

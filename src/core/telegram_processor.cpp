@@ -64,6 +64,11 @@ bool isKnownCi(uint8_t c)
     case 0x8C:
     case 0x8D:
     case 0x8E:
+    case 0x8F:
+    case 0x90:
+    case 0x73:
+    case 0x79:
+    case 0x7B:
     case 0xA0:
     case 0xA2:
         return true;
@@ -96,9 +101,8 @@ void TelegramProcessor::process(ReceiverFrame& f)
         return;
     }
 
-    const TransportLayout t = transportLayout(f);
-    const uint8_t status = t.status >= 0 ? byteAt(f, t.status) : 0;
-    const bool repeated = isRepeated(f, t);
+    m_layers = readTelegramLayers(f, m_settings);
+    const bool repeated = isRepeated(f, m_layers.transport);
     if (m_settings.DiscardRepeated && repeated)
         return;
 
@@ -112,7 +116,10 @@ void TelegramProcessor::process(ReceiverFrame& f)
     }
 
     if (m_settings.AES128_5)
-        m_decryption.decrypt(row, meterId, f);
+        m_decryption.decrypt(row, meterId, f, m_layers);
+    // Read after decryption: behind an extended link layer the header was ciphertext.
+    const TransportLayout& t = m_layers.transport;
+    const uint8_t status = t.status >= 0 ? byteAt(f, t.status) : 0;
     m_table.setFlag(RowFlag::Repeated, row, repeated);
     m_table.setFlag(RowFlag::LowBattery, row, (status & 0x04) != 0);
 
@@ -125,7 +132,7 @@ void TelegramProcessor::process(ReceiverFrame& f)
     }
 
     try {
-        updateRow(row, meterId, f, t, status);
+        updateRow(row, meterId, f, m_layers, status);
     } catch (const std::exception& e) {
         m_table.lastReadRow = 0;
         m_table.addReaderLogLine(m_formats.dateText(m_formats.now()) + ": " + e.what());
@@ -133,9 +140,10 @@ void TelegramProcessor::process(ReceiverFrame& f)
 }
 
 void TelegramProcessor::updateRow(int row, const std::string& meterId, const ReceiverFrame& f,
-                                  const TransportLayout& layout, uint8_t status)
+                                  const TelegramLayers& layers, uint8_t status)
 {
     MeterTable& t = m_table;
+    const TransportLayout& layout = layers.transport;
 
     char number[24];
     auto end = std::to_chars(number, number + sizeof number, nextRowNumber(t.cell(row - 1, col::No))).ptr;
@@ -181,14 +189,27 @@ void TelegramProcessor::updateRow(int row, const std::string& meterId, const Rec
     }
 
     t.recountMediumCounters();
-    const ApplicationData content = applicationData(f, m_settings);
+    ApplicationData content = applicationData(f, layers);
+    if (content == ApplicationData::Records)
+        content = decodeTelegram(f, layers, m_settings, m_formats.decimalSeparator(), m_records, &m_compactFormats);
+    m_content = content;
+    m_mainValue.clear();
+    m_mainUnit.clear();
     if (content == ApplicationData::Records) {
-        decodeTelegram(f, m_settings, m_formats.decimalSeparator(), m_records);
-        const std::string mainUnit = mainUnitText(deviceType);
-        const int mainRow = pickMainRow(m_records, mainUnit);
+        learnFormat();
+        const std::string deviceMainUnit = mainUnitText(deviceType);
+        int mainRow = pickMainRow(m_records, deviceMainUnit);
+        // Another scale of the main quantity (or, without a main unit, the meter's volume
+        // or energy) is shown in the record's own unit. A device type without a main unit
+        // shows none in the telegram layouts the table has always read.
+        const bool ownUnit = mainRow < 0;
+        if (ownUnit)
+            mainRow = pickFallbackMainRow(m_records, deviceMainUnit, layers.hasFurtherLayers());
         if (mainRow >= 0) {
-            t.setCell(row, col::MainValue, m_records.cell(mainRow, DecodedRecords::Value));
-            t.setCell(row, col::Units, mainUnit);
+            m_mainValue = m_records.cell(mainRow, DecodedRecords::Value);
+            m_mainUnit = ownUnit ? m_records.cell(mainRow, DecodedRecords::Unit) : deviceMainUnit;
+            t.setCell(row, col::MainValue, m_mainValue);
+            t.setCell(row, col::Units, m_mainUnit);
         }
         const int slots = std::clamp(m_settings.Count, 0, kMaxAdditionalValues);
         auto values = pickAdditionalValues(m_records, mainRow, slots, m_settings.RemoveUnit);
@@ -197,11 +218,12 @@ void TelegramProcessor::updateRow(int row, const std::string& meterId, const Rec
     } else {
         // Nothing readable: the values the row holds stay, and so does a later key's chance.
         m_records.clear();
+        tellCompactProblem(content, meterId);
     }
 
     if (t.fullDecodeMode) {
         auto lines = content == ApplicationData::Records ? fullDecodeLines(m_records, meterId)
-                                                         : undecodedListingLines(content, f, m_settings, meterId);
+                                                         : undecodedListingLines(content, f, layers, meterId);
         for (auto& line : lines)
             t.fullDecodeListing.push_back(std::move(line));
     }
@@ -209,6 +231,35 @@ void TelegramProcessor::updateRow(int row, const std::string& meterId, const Rec
     t.lastReadRow = row;
     t.notifyStatusText(0, "Last read device: " + meterId);
     t.notifyRowUpdated(row);
+    if (telegramRead)
+        telegramRead(row, f);
+}
+
+void TelegramProcessor::learnFormat()
+{
+    // Meters of one kind repeat one format: the last one heard needs no new signature.
+    if (!m_records.formatComplete || m_records.formatHeaders == m_lastFormat)
+        return;
+    m_lastFormat = m_records.formatHeaders;
+    if (m_compactFormats.learn(m_records.formatHeaders) == CompactFormats::Learned::NewNotSaved && !m_toldFormatsFile) {
+        m_toldFormatsFile = true;
+        m_table.addReaderLogLine("Compact frame formats cannot be saved to " + m_compactFormats.file().string());
+    }
+}
+
+void TelegramProcessor::tellCompactProblem(ApplicationData content, const std::string& meterId)
+{
+    if (content != ApplicationData::UnknownFormat && content != ApplicationData::FormatMismatch)
+        return;
+    if (!m_toldCompact.insert(meterId).second)
+        return;
+    const uint16_t signature = static_cast<uint16_t>(m_records.compactSignature);
+    const std::string format = hexByte(static_cast<uint8_t>(signature >> 8)) + hexByte(static_cast<uint8_t>(signature));
+    m_table.addReaderLogLine("Compact frame from meter " + meterId
+                             + (content == ApplicationData::UnknownFormat
+                                    ? ": format " + format + " is unknown until a full frame of it is heard"
+                                    : ": data check fails for format " + format)
+                             + ", not decoded");
 }
 
 } // namespace palvero

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "compact_formats.h"
 #include "formats.h"
 #include "meter_key_source.h"
 #include "meter_table.h"
@@ -7,10 +8,13 @@
 #include "receiver_frame.h"
 #include "record_parser.h"
 #include "telegram_decryption.h"
+#include "telegram_layers.h"
 #include "transport_layer.h"
 
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
 
 namespace palvero {
 
@@ -39,16 +43,39 @@ public:
 
     // The records of the last decoded telegram (the hidden decoded-records grid).
     const DecodedRecords& decodedRecords() const { return m_records; }
+    // The layers of the last telegram that reached a row, and what its application data gave.
+    const TelegramLayers& lastLayers() const { return m_layers; }
+    ApplicationData lastContent() const { return m_content; }
+    // The main value and unit that telegram gave (empty when it gave none).
+    const std::string& lastMainValue() const { return m_mainValue; }
+    const std::string& lastMainUnit() const { return m_mainUnit; }
+
+    // Compact frame formats: the compiled-in table and those learned from full frames.
+    CompactFormats& compactFormats() { return m_compactFormats; }
+
+    // Called after every telegram that updated a row (the row's number is passed), for a
+    // report of each telegram read.
+    std::function<void(int row, const ReceiverFrame& f)> telegramRead;
 
 private:
-    void updateRow(int row, const std::string& meterId, const ReceiverFrame& f, const TransportLayout& layout,
+    void updateRow(int row, const std::string& meterId, const ReceiverFrame& f, const TelegramLayers& layers,
                    uint8_t status);
+    void learnFormat();
+    void tellCompactProblem(ApplicationData content, const std::string& meterId);
 
     MeterTable& m_table;
     const ReadingSettings& m_settings;
     const Formats& m_formats;
     TelegramDecryption m_decryption;
     DecodedRecords m_records;
+    TelegramLayers m_layers;
+    ApplicationData m_content = ApplicationData::Records;
+    std::string m_mainValue;
+    std::string m_mainUnit;
+    CompactFormats m_compactFormats;
+    std::vector<uint8_t> m_lastFormat; // the DIF/VIF bytes of the last full frame's format
+    std::unordered_set<std::string> m_toldCompact; // meters whose unread compact frame was logged
+    bool m_toldFormatsFile = false;
 };
 
 // Meter ID: bytes 8, 7, 6, 5 in hex ("12345678" for 78 56 34 12).

@@ -15,8 +15,8 @@ constexpr uint8_t ExtendedLinkShort = 0x8C;
 constexpr uint8_t ExtendedLinkSecondAddress = 0x8E;
 } // namespace ci
 
-// Where the fields of the extended link layer and the transport header sit in a frame,
-// by CI field (and inner CI after an extended link layer). Offsets are -1 where the
+// Where the fields of the transport header sit in a frame, by CI field (and inner CI
+// after an extended link layer and an authentication layer). Offsets are -1 where the
 // telegram has no such field.
 struct TransportLayout {
     uint8_t ci = 0;
@@ -32,6 +32,9 @@ struct TransportLayout {
     int deviceTypeOffset() const { return longHeader >= 0 ? longHeader + 7 : frame::kDeviceType; }
 };
 
+// The transport part of readTelegramLayers() for a frame taken whole as telegram data.
+// Without the receiver settings the payload CRC of an extended link layer cannot be
+// checked: the reading pipeline reads the layers with its settings instead.
 TransportLayout transportLayout(const ReceiverFrame& f);
 
 // The transport header's configuration word (both bytes 0 where there is none).
@@ -39,7 +42,7 @@ struct ConfigurationWord {
     uint8_t low = 0;
     uint8_t high = 0;
 
-    // Bits 0-4 of the high byte: 0 none, 4 and 5 AES-128 CBC, the others not read here.
+    // Bits 0-4 of the high byte: 0 none, 4, 5 and 7 AES-128 CBC, the others not read here.
     int securityMode() const { return high & 0x1F; }
     // Bits 4-7 of the low byte: how many 16-byte blocks the meter encrypted.
     int encryptedBlocks() const { return low >> 4; }

@@ -81,25 +81,6 @@ void CaptureWriter::close()
     }
 }
 
-bool parseHexLine(const std::string& line, std::vector<uint8_t>& bytes)
-{
-    int high = -1;
-    for (char c : line) {
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
-            continue;
-        int v = hexDigitValue(c);
-        if (v < 0)
-            return false;
-        if (high < 0) {
-            high = v;
-        } else {
-            bytes.push_back(static_cast<uint8_t>(high << 4 | v));
-            high = -1;
-        }
-    }
-    return high < 0;
-}
-
 CaptureReader::~CaptureReader()
 {
     if (m_file)
@@ -177,7 +158,7 @@ bool CaptureReader::nextHexLine(std::vector<uint8_t>& bytes)
         const size_t first = line.find_first_not_of(" \t\r");
         if (first == std::string::npos || line[first] == '#')
             continue;
-        if (!parseHexLine(line, bytes)) {
+        if (!parseHexBytes(line, bytes)) {
             fail(m_path.string() + ":" + std::to_string(m_line) + ": not hexadecimal byte pairs");
             return false;
         }

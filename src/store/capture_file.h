@@ -85,8 +85,4 @@ private:
     std::string m_error;
 };
 
-// Pairs of hex digits with optional white space between them; false for anything else
-// or an odd digit count.
-bool parseHexLine(const std::string& line, std::vector<uint8_t>& bytes);
-
 } // namespace palvero

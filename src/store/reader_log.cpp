@@ -9,9 +9,7 @@ namespace palvero {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-bool writeLines(const fs::path& file, const std::vector<std::string>& lines)
+bool writeTextLines(const fs::path& file, const std::vector<std::string>& lines)
 {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     for (const std::string& line : lines) {
@@ -21,8 +19,6 @@ bool writeLines(const fs::path& file, const std::vector<std::string>& lines)
     out.flush();
     return static_cast<bool>(out);
 }
-
-} // namespace
 
 bool saveReaderLog(const std::vector<std::string>& lines, const fs::path& dataFolder, Operator& op, ErrorLogger& log)
 {
@@ -40,7 +36,7 @@ bool saveReaderLog(const std::vector<std::string>& lines, const fs::path& dataFo
     fs::path file(*chosen);
     if (file.is_relative())
         file = dataFolder / file;
-    if (writeLines(file, lines))
+    if (writeTextLines(file, lines))
         return true;
 
     op.showMessage(kFileErrorCaption, kSaveLogFailedText, MessageIcon::Warning);

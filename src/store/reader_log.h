@@ -15,6 +15,10 @@ inline constexpr char kSaveLogExtension[] = "csv";
 inline constexpr char kReaderLogFileName[] = "general_log.txt";
 inline constexpr char kSaveLogFailedText[] = "Error saving log file!\nContact administrator!";
 
+// Writes `lines` into `file`, each ended by CR LF, replacing what it held. False when the
+// file cannot be written.
+bool writeTextLines(const std::filesystem::path& file, const std::vector<std::string>& lines);
+
 // File "Save log file": asks the operator for a file, preset to general_log.txt in the data
 // folder, and writes the reader log lines to it, each ended by CR LF. A bare or relative name
 // is taken inside the data folder. A failed write shows the "File Error" box and logs code 13

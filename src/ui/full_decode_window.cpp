@@ -1,5 +1,7 @@
 #include "full_decode_window.h"
 
+#include "reader_log.h"
+
 #include "cell_text.h"
 #include "decode_telegram_dialog.h"
 #include "full_decode.h"
@@ -16,24 +18,12 @@
 #include <QVBoxLayout>
 
 #include <filesystem>
-#include <fstream>
 
 namespace palvero {
 
 namespace {
 
 constexpr char kCaption[] = "Full decode of radio telegram";
-
-bool writeLines(const std::filesystem::path& file, const std::vector<std::string>& lines)
-{
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    for (const std::string& line : lines) {
-        out.write(line.data(), static_cast<std::streamsize>(line.size()));
-        out.write("\r\n", 2);
-    }
-    out.flush();
-    return static_cast<bool>(out);
-}
 
 } // namespace
 
@@ -176,7 +166,7 @@ bool TFullDecode::save()
     std::filesystem::path file(*chosen);
     if (file.is_relative())
         file = m_context.paths.dataFolder() / file;
-    if (writeLines(file, lines()))
+    if (writeTextLines(file, lines()))
         return true;
     m_context.op.showMessage("Palvero", "Unsuccesfull save of full decode window!", MessageIcon::Error);
     m_context.errorLog.LogErrorText("Cannot write the full decode to " + file.string());

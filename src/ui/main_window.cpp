@@ -68,6 +68,9 @@ TForm1::TForm1(MainWindowContext context, QWidget* parent)
     const StartupAppearance look = readStartupAppearance(m_context.paths.iniFile());
     m_table.setAppearance(look.Count, look.FontSize, look.BoldFont);
 
+    // Compact frames read on this walk with formats learned on earlier ones.
+    m_reception.keepCompactFormatsIn(m_context.paths.dataFolder());
+
     m_reading.onStateChanged = [this](const ReadingControl::State& s) { readingStateChanged(s); };
     buildFieldFeatures();
     readingStateChanged({});

@@ -1,5 +1,7 @@
 #include "meters_window.h"
 
+#include "named_widgets.h"
+
 #include "cell_text.h"
 #include "csv.h"
 #include "error_log.h"
@@ -36,14 +38,6 @@ TextGrid emptyMetersGrid()
     grid.setCell(0, kSerial, "Serial No. ");
     grid.setCell(0, kKey, "AES-128 key ");
     return grid;
-}
-
-QPushButton* button(const char* caption, const char* name, const char* tip, QWidget* parent)
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    b->setToolTip(tip);
-    return b;
 }
 
 } // namespace
@@ -104,11 +98,11 @@ void TMetersView::buildWindow()
     layout->addLayout(edits);
 
     auto* buttons = new QHBoxLayout;
-    BitBtn1 = button("New / Update", "BitBtn1", "Save the meter and key of the fields", this);
-    BitBtn2 = button("Delete", "BitBtn2", "Delete the selected meter", this);
-    BitBtn3 = button("Export", "BitBtn3", "Write the list to a CSV file", this);
-    BitBtn4 = button("Import", "BitBtn4", "Save the meters and keys of a CSV file", this);
-    BitBtn5 = button("Delete All", "BitBtn5", "Delete every meter of the database", this);
+    BitBtn1 = namedButton("New / Update", "BitBtn1", "Save the meter and key of the fields", this);
+    BitBtn2 = namedButton("Delete", "BitBtn2", "Delete the selected meter", this);
+    BitBtn3 = namedButton("Export", "BitBtn3", "Write the list to a CSV file", this);
+    BitBtn4 = namedButton("Import", "BitBtn4", "Save the meters and keys of a CSV file", this);
+    BitBtn5 = namedButton("Delete All", "BitBtn5", "Delete every meter of the database", this);
     BitBtn5->setFont(bold);
     for (QPushButton* b : {BitBtn1, BitBtn2, BitBtn3, BitBtn4})
         buttons->addWidget(b);

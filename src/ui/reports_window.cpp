@@ -1,5 +1,7 @@
 #include "reports_window.h"
 
+#include "named_widgets.h"
+
 #include "error_log.h"
 #include "measurement_file.h"
 #include "measurement_report.h"
@@ -39,14 +41,6 @@ constexpr int kColumnChars[ReportModel::kColumns] = {5, 10, 5, 12, 27, 11, 12, 6
 DateTime dateOf(const QDate& d)
 {
     return DateTime{d.year(), d.month(), d.day(), 0, 0, 0};
-}
-
-QPushButton* button(const char* caption, const char* name, const char* tip, QWidget* parent)
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    b->setToolTip(tip);
-    return b;
 }
 
 } // namespace
@@ -99,9 +93,9 @@ void TForm2::buildWindow()
     Date_to->setToolTip("Last day of the report");
     Label2->setBuddy(Date_to);
 
-    BitBtn1 = button("Report", "BitBtn1", "List the saved readings of these days (Enter)", this);
-    BitBtn2 = button("Export", "BitBtn2", "Write the report to a CSV file", this);
-    BitBtn3 = button("Delete All", "BitBtn3", "Delete every saved reading", this);
+    BitBtn1 = namedButton("Report", "BitBtn1", "List the saved readings of these days (Enter)", this);
+    BitBtn2 = namedButton("Export", "BitBtn2", "Write the report to a CSV file", this);
+    BitBtn3 = namedButton("Delete All", "BitBtn3", "Delete every saved reading", this);
     QFont bold = BitBtn3->font();
     bold.setBold(true);
     BitBtn3->setFont(bold);
@@ -145,7 +139,7 @@ void TForm2::buildWindow()
     Progress_report->setObjectName("Progress_report");
     Progress_report->setRange(0, kProgressSteps);
     Progress_report->setToolTip("Part of the saved readings read so far");
-    Butt_cancel = button("Cancel", "Butt_cancel", "Stop the report; the rows found so far stay (Esc)", this);
+    Butt_cancel = namedButton("Cancel", "Butt_cancel", "Stop the report; the rows found so far stay (Esc)", this);
     progress->addWidget(Progress_report, 1);
     progress->addWidget(Butt_cancel);
     layout->addLayout(progress);

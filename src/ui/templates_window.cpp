@@ -1,5 +1,7 @@
 #include "templates_window.h"
 
+#include "named_widgets.h"
+
 #include "cell_text.h"
 #include "csv.h"
 #include "table_csv.h"
@@ -65,22 +67,6 @@ private:
     const int& m_selected;
 };
 
-QPushButton* button(const char* caption, const char* name, const char* tip, QWidget* parent)
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    b->setToolTip(tip);
-    b->setAutoDefault(false);
-    return b;
-}
-
-QLabel* label(const char* caption, const char* name, QWidget* parent)
-{
-    auto* l = new QLabel(caption, parent);
-    l->setObjectName(name);
-    return l;
-}
-
 } // namespace
 
 TTemplates::TTemplates(TemplatesWindowContext context)
@@ -99,9 +85,9 @@ void TTemplates::buildWindow()
 {
     auto* layout = new QVBoxLayout(this);
     auto* top = new QHBoxLayout;
-    BitBtn1 = button("New Template", "BitBtn1", "Start a new template", this);
-    BitBtn2 = button("Change template", "BitBtn2", "Change or delete a saved template", this);
-    BitBtn3 = button("Close templates editing", "BitBtn3", "Leave editing and close the window", this);
+    BitBtn1 = namedButton("New Template", "BitBtn1", "Start a new template", this);
+    BitBtn2 = namedButton("Change template", "BitBtn2", "Change or delete a saved template", this);
+    BitBtn3 = namedButton("Close templates editing", "BitBtn3", "Leave editing and close the window", this);
     connect(BitBtn1, &QPushButton::clicked, this, &TTemplates::newTemplate);
     connect(BitBtn2, &QPushButton::clicked, this, &TTemplates::changeTemplate);
     connect(BitBtn3, &QPushButton::clicked, this, &TTemplates::closeEditing);
@@ -114,18 +100,18 @@ void TTemplates::buildWindow()
     GroupBox1 = new QGroupBox("   Template properties   ", this);
     GroupBox1->setObjectName("GroupBox1");
     auto* form = new QGridLayout(GroupBox1);
-    Label1 = label("Template Type", "Label1", GroupBox1);
+    Label1 = namedLabel("Template Type", "Label1", GroupBox1);
     Combo_templateType = new QComboBox(GroupBox1);
     Combo_templateType->setObjectName("Combo_templateType");
     Combo_templateType->addItems({kImportText, kExportText});
     Combo_templateType->setToolTip("Import templates read up to four kinds of column, export templates write any");
     Label1->setBuddy(Combo_templateType);
-    Label2 = label("Template Name (max 32 symbols)", "Label2", GroupBox1);
+    Label2 = namedLabel("Template Name (max 32 symbols)", "Label2", GroupBox1);
     Edit_templateName = new QLineEdit(GroupBox1);
     Edit_templateName->setObjectName("Edit_templateName");
     Edit_templateName->setMaxLength(static_cast<int>(TemplateRecord::kNameCapacity));
     Label2->setBuddy(Edit_templateName);
-    Label_oldTemplates = label("Saved templates:", "Label_oldTemplates", GroupBox1);
+    Label_oldTemplates = namedLabel("Saved templates:", "Label_oldTemplates", GroupBox1);
     Combo_oldTemplates = new QComboBox(GroupBox1);
     Combo_oldTemplates->setObjectName("Combo_oldTemplates");
     Combo_oldTemplates->setMinimumContentsLength(24);
@@ -134,10 +120,10 @@ void TTemplates::buildWindow()
         loadTemplate(name);
         Edit_templateName->setText(name);
     });
-    Butt_saveTemplate = button("Save", "Butt_saveTemplate", "Save the template into tmplates.dat", GroupBox1);
+    Butt_saveTemplate = namedButton("Save", "Butt_saveTemplate", "Save the template into tmplates.dat", GroupBox1);
     Butt_saveTemplate->setDefault(true); // Enter saves while editing
-    Butt_templateDelete = button("Delete", "Butt_templateDelete", "Delete the chosen template", GroupBox1);
-    Butt_cancel = button("Cancel", "Butt_cancel", "Leave editing without saving", GroupBox1);
+    Butt_templateDelete = namedButton("Delete", "Butt_templateDelete", "Delete the chosen template", GroupBox1);
+    Butt_cancel = namedButton("Cancel", "Butt_cancel", "Leave editing without saving", GroupBox1);
     connect(Butt_saveTemplate, &QPushButton::clicked, this, &TTemplates::saveTemplate);
     connect(Butt_templateDelete, &QPushButton::clicked, this, &TTemplates::deleteTemplate);
     connect(Butt_cancel, &QPushButton::clicked, this, &TTemplates::cancel);

@@ -2,6 +2,8 @@
 // appearance, search, table keys, header double clicks, the tree of meters, status texts,
 // Start/Stop, the close query and the named controls.
 
+#include "compact_formats.h"
+#include "crc16.h"
 #include "fake_serial_port.h"
 #include "main_window.h"
 #include "measurement_file.h"
@@ -10,6 +12,7 @@
 #include "meter_tree.h"
 #include "row_colours.h"
 #include "scripted_operator.h"
+#include "telegram_data.h"
 #include "temp_dir.h"
 
 #include <QAbstractItemModelTester>
@@ -101,11 +104,13 @@ QColor platformColour(uint32_t value)
 
 // The window with everything it works with; each test builds its own.
 struct Harness {
-    explicit Harness(const std::string& ini = {})
+    explicit Harness(const std::string& ini = {}, const std::string& compactFormats = {})
     {
         std::filesystem::create_directories(dir / "files");
         if (!ini.empty())
             palvero::test::writeFile(dir / "palvero.ini", ini);
+        if (!compactFormats.empty())
+            palvero::test::writeFile(dir / "files" / kCompactFormatsFileName, compactFormats);
         settings.Name = "ttyS9";
         window = std::make_unique<TForm1>(
             MainWindowContext{settings, formats, op, log, nullptr, port, sleeper, ProgramPaths(dir / "palvero")});
@@ -227,6 +232,7 @@ private slots:
     void rebuiltTableRebuildsTheTree();
     void clearingRepaintsTreeAndCounts();
     void readingQuietensTheErrorLog();
+    void learnedCompactFormatsOutliveTheWindow();
     void cellsAreSingleByteText();
     void statusTexts();
     void startAndStop();
@@ -853,6 +859,39 @@ void MainWindowTest::readingQuietensTheErrorLog()
     QVERIFY(h.logged("Cannot write glog.txt: Error 41"));
     h.window->Butt_read->click();
     QVERIFY(!h.log.readerLog);
+}
+
+// A compact frame format learned on one walk serves the next: the window keeps the learned
+// formats in the data folder.
+void MainWindowTest::learnedCompactFormatsOutliveTheWindow()
+{
+    // A full frame declaring a format of its own, then the compact frame that uses it.
+    const auto full = palvero::test::receiverFrame(palvero::test::fromHex(
+        "00 44 2D 2C 78 56 34 12 1B 16 78 02 FF 20 00 00 04 13 39 30 00 00 02 5A E8 03"));
+    const auto header = palvero::test::fromHex("02 FF 20 04 13 02 5A");
+    const auto records = palvero::test::fromHex("02 FF 20 00 00 04 13 39 30 00 00 02 5A E8 03");
+    const uint16_t signature = crc16En13757(header.data(), header.size());
+    const uint16_t check = crc16En13757(records.data(), records.size());
+    std::vector<uint8_t> compact = palvero::test::fromHex("00 44 2D 2C 78 56 34 12 1B 16 79");
+    for (uint16_t v : {signature, check}) {
+        compact.push_back(uint8_t(v & 0xFF));
+        compact.push_back(uint8_t(v >> 8));
+    }
+    for (uint8_t b : palvero::test::fromHex("00 00 39 30 00 00 E8 03"))
+        compact.push_back(b);
+    compact = palvero::test::receiverFrame(compact);
+
+    Harness first;
+    first.feed(full);
+    const std::string learned = palvero::test::readFile(first.dir / "files" / kCompactFormatsFileName);
+    QVERIFY(!learned.empty());
+
+    Harness next("", learned);
+    next.feed(compact);
+    QCOMPARE(q(next.table().cell(1, col::MainValue)), QString("12.345"));
+    Harness without;
+    without.feed(compact);
+    QCOMPARE(q(without.table().cell(1, col::MainValue)), QString());
 }
 
 void MainWindowTest::cellsAreSingleByteText()

@@ -9,6 +9,7 @@
 #include "reception.h"
 #include "settings.h"
 #include "settings_file.h"
+#include "telegram_json.h"
 
 #include <charconv>
 #include <fstream>
@@ -20,7 +21,7 @@ namespace palvero {
 
 namespace {
 
-const char kUsage[] = "usage: palvero-replay [--ini FILE] [--data DIR] [--hex] [--chunk N] CAPTURE...";
+const char kUsage[] = "usage: palvero-replay [--ini FILE] [--data DIR] [--hex] [--chunk N] [--json] CAPTURE...";
 
 // Messages of the stores go to standard error; there is nobody to answer questions.
 class ConsoleOperator : public Operator {
@@ -67,6 +68,8 @@ std::optional<ReplayOptions> parseReplayArguments(const std::vector<std::string>
             o.data = *v;
         } else if (a == "--hex") {
             o.hex = true;
+        } else if (a == "--json") {
+            o.json = true;
         } else if (a == "--chunk") {
             const std::string* v = value("--chunk");
             if (!v)
@@ -141,6 +144,14 @@ int runReplay(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
     MeterTable table(clampedCount(settings.Count));
     Reception reception(table, settings, formats, meters.get());
+    if (options->data)
+        reception.keepCompactFormatsIn(*options->data);
+    if (options->json) {
+        const char separator = formats.decimalSeparator();
+        reception.processor().telegramRead = [&, separator](int row, const ReceiverFrame& f) {
+            out << telegramJson(table, row, reception.processor(), f, separator) << "\n";
+        };
+    }
     // A receive event at a time: memory follows the meters in the table, not the length
     // of the capture.
     std::vector<uint8_t> event;
@@ -159,7 +170,8 @@ int runReplay(const std::vector<std::string>& args, std::ostream& out, std::ostr
         }
     }
 
-    out << gridCsvText(table.grid(), settings.ExportSeparator);
+    if (!options->json)
+        out << gridCsvText(table.grid(), settings.ExportSeparator);
     for (const auto& line : table.readerLog)
         err << line << "\n";
     out.flush();

@@ -14,6 +14,7 @@ struct ReplayOptions {
     std::optional<std::filesystem::path> ini;
     std::optional<std::filesystem::path> data;
     bool hex = false;
+    bool json = false; // one JSON object per telegram instead of the table as CSV
     size_t chunk = 0; // 0: a whole hex line, or 64 bytes of a raw capture
     std::vector<std::filesystem::path> captures;
 };
@@ -28,7 +29,9 @@ bool readCapture(const std::filesystem::path& path, bool hex, size_t chunk, std:
                  std::string& error);
 
 // The whole tool: reads the captures through the reading pipeline and writes the meter
-// table as CSV to `out` and the reader log to `err`. Returns the exit code: 0 when the
+// table as CSV (with --json: a line of JSON per telegram read) to `out` and the reader
+// log to `err`. With a data folder, compact frame formats are learned into its formats
+// file; the compiled-in formats serve either way. Returns the exit code: 0 when the
 // captures were read, 2 on a bad option or an unreadable file.
 int runReplay(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

@@ -1,0 +1,10 @@
+# Writes the format table anew and compares it with the checked-in source.
+execute_process(COMMAND ${TOOL} ${OUT} ${TABLES} RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "palvero-compact-formats failed")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${OUT} ${CHECKED_IN} RESULT_VARIABLE differs)
+if(NOT differs EQUAL 0)
+  message(FATAL_ERROR "${CHECKED_IN} is out of date: build the target update-compact-formats")
+endif()
+message(STATUS "compiled-in compact formats are current")
