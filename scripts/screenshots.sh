@@ -32,8 +32,8 @@ mkdir -p docs/manual-pages
 for language in En Bg; do
   pdf="build-release/apps/palvero/UsrMan$language.pdf"
   lower=$(echo "$language" | tr 'A-Z' 'a-z')
-  if [ "$language" = En ]; then contents="Contents"; walk="Start and Stop"; messages="Messages and what to do"
-  else contents="Съдържание"; walk="Start и Stop"; messages="Съобщения и какво да правите"; fi
+  if [ "$language" = En ]; then contents="Contents"; walk="A first look: the demonstration walk"; messages="Messages and what to do"
+  else contents="Съдържание"; walk="Първо запознаване: демонстрационният обход"; messages="Съобщения и какво да правите"; fi
   n=1
   for p in 1 2 "$(page_of "$pdf" "$walk" "$contents")" "$(page_of "$pdf" "$messages" "$contents")"; do
     pdftoppm -r 60 -png -singlefile -f "$p" -l "$p" "$pdf" "docs/manual-pages/$lower-$n"

@@ -279,12 +279,6 @@ int main(int argc, char** argv)
     shoot(&meters, "meters-window.png");
     meters.hide();
 
-    action("About1");
-    QWidget* about = topLevel<QWidget>("TForm4");
-    shoot(about, "about.png");
-    if (about)
-        about->hide();
-
     main.hide();
     return g_failures == 0 ? 0 : 1;
 }

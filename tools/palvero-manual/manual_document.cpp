@@ -150,7 +150,8 @@ QFont font(const QString& family, double points, bool bold = false, bool italic 
     f.setPointSizeF(points);
     f.setBold(bold);
     f.setItalic(italic);
-    f.setStyleStrategy(QFont::PreferOutline);
+    // No ligatures: a reader searching the PDF for "first" must find it.
+    f.setStyleStrategy(QFont::StyleStrategy(QFont::PreferOutline | QFont::PreferNoShaping));
     return f;
 }
 
