@@ -13,7 +13,8 @@
 #include <QTextTable>
 
 #include <algorithm>
-#include <memory>
+#include <functional>
+#include <vector>
 
 namespace palvero::manual {
 
@@ -157,14 +158,20 @@ QFont font(const QString& family, double points, bool bold = false, bool italic 
 
 void applyToFragments(const QTextBlock& block, const std::function<void(QTextCursor&, const QTextCharFormat&)>& fn)
 {
-    for (auto it = block.begin(); !it.atEnd(); ++it) {
-        const QTextFragment fragment = it.fragment();
-        if (!fragment.isValid())
-            continue;
+    // Ranges first: a changed format may merge or split the block's fragments.
+    struct Range {
+        int from, to;
+        QTextCharFormat format;
+    };
+    std::vector<Range> ranges;
+    for (auto it = block.begin(); !it.atEnd(); ++it)
+        if (const QTextFragment f = it.fragment(); f.isValid())
+            ranges.push_back({f.position(), f.position() + f.length(), f.charFormat()});
+    for (const Range& r : ranges) {
         QTextCursor c(const_cast<QTextDocument*>(block.document()));
-        c.setPosition(fragment.position());
-        c.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
-        fn(c, fragment.charFormat());
+        c.setPosition(r.from);
+        c.setPosition(r.to, QTextCursor::KeepAnchor);
+        fn(c, r.format);
     }
 }
 
