@@ -177,8 +177,8 @@ void TemplatesWindowTest::savingMeterIdNoneKeyAndLoadingItBack()
     QCOMPARE(items(h.w.Combo_oldTemplates), QStringList{"Caf\u00e9 keys"});
     QVERIFY(h.w.Butt_templateDelete->isVisibleTo(&h.w) && !h.w.Edit_templateName->isVisibleTo(&h.w));
     emit h.w.Combo_oldTemplates->textActivated("Caf\u00e9 keys");
-    // Header names move left past the untyped column; the types stay as stored.
-    QCOMPARE(h.headers(), QStringList({"Meter ID", "AES-128 key", ""}));
+    // Each header shows the type of its own column, the untyped one none.
+    QCOMPARE(h.headers(), QStringList({"Meter ID", "", "AES-128 key"}));
     QCOMPARE(h.types(4), (std::vector<int>{1, 255, 2, 255}));
     h.w.saveTemplate();
     QCOMPARE(readFile(h.file), recordBytes("Caf\xE9 keys", 0, 3, {1, 255, 2}));
@@ -221,7 +221,8 @@ void TemplatesWindowTest::savingAnExistingNameReplacesItInPlace()
     h.w.saveTemplate();
     QCOMPARE(readFile(h.file), first + recordBytes("Same", 0, 1, {3}) + last);
 
-    // Clear type and Clear grid: the type of a cleared header goes, Clear grid keeps them.
+    // Clear type and Clear grid: the type of a cleared header goes, and Clear grid clears
+    // every type with the headers.
     h.w.newTemplate();
     h.w.Edit_templateName->setText("Out");
     h.w.Combo_templateType->setCurrentText("Export");
@@ -233,7 +234,7 @@ void TemplatesWindowTest::savingAnExistingNameReplacesItInPlace()
     h.trigger("Clear grid", 0);
     QCOMPARE(h.headers(), QStringList({"", "", ""}));
     h.w.saveTemplate();
-    QCOMPARE(readFile(h.file).substr(3 * TemplateRecord::kSize), recordBytes("Out", 1, 3, {16, 255, 8}));
+    QCOMPARE(readFile(h.file).substr(3 * TemplateRecord::kSize), recordBytes("Out", 1, 3, {255, 255, 255}));
 }
 
 void TemplatesWindowTest::typeSubMenuFollowsTheTemplateType_data()
