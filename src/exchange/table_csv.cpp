@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <utility>
 
@@ -301,7 +302,14 @@ TableCsvResult ImportTableCsv(MeterTable& table, const std::string& chosenName, 
         read.error = error;
     } else {
         // The new rows are built aside, so that a file that cannot be imported leaves the table as it was.
-        read = readTableCsv(source, chosen.none ? nullptr : &chosen.columns, options, table.columnCount(), progress);
+        try {
+            read = readTableCsv(source, chosen.none ? nullptr : &chosen.columns, options, table.columnCount(),
+                                progress);
+        } catch (const std::exception& e) {
+            read = TableCsvRows();
+            read.outcome = Outcome::ReadError;
+            read.error = "Cannot import " + result.file.string() + ": " + e.what();
+        }
     }
     result.status = Status::Refused;
     switch (read.outcome) {

@@ -25,6 +25,8 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <exception>
+
 namespace palvero {
 
 namespace {
@@ -448,7 +450,13 @@ bool TMetersView::ImportMetersCsv(const std::string& fileName)
         read.error = error;
     } else {
         ImportProgressWindow progress(this, "Reading " + QString::fromStdString(file.filename().string()) + "...");
-        read = readMetersCsv(source, m_context.settings.ExportSeparator, page, progress.callback());
+        try {
+            read = readMetersCsv(source, m_context.settings.ExportSeparator, page, progress.callback());
+        } catch (const std::exception& e) {
+            read = MetersCsvRead();
+            read.outcome = Outcome::ReadError;
+            read.error = "Cannot import " + fileName + ": " + e.what();
+        }
     }
     switch (read.outcome) {
     case Outcome::ReadError:

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <tuple>
 
 #include <unistd.h>
@@ -160,6 +162,31 @@ const char* const kAdditionalPage =
     "Title8=\r\nTitle9=\r\n"
     "[Misc]\r\nColorMrv=0\r\nColorTest=0\r\nColorProcess=16711680\r\nColorDone=32768\r\n"
     "[Palvero]\r\nCodePage=Windows-1252\r\n";
+
+TEST(SettingsLoad, CodePageFollowsTheSystemLanguageUntilChosen)
+{
+    const char* before = std::getenv("LC_ALL");
+    const std::string saved = before ? before : "";
+    const struct {
+        const char* language;
+        const char* ini;
+        const char* page;
+    } cases[] = {
+        {"bg_BG.UTF-8", "", "Windows-1251"},
+        {"uk_UA.UTF-8", "[Palvero]\r\nCodePage=cp1251\r\n", "Windows-1251"}, // unknown: the system's
+        {"en_GB.UTF-8", "", "Windows-1252"},
+        {"bg_BG.UTF-8", "[palvero]\r\ncodepage=windows-1252\r\n", "windows-1252"},
+    };
+    for (const auto& c : cases) {
+        setenv("LC_ALL", c.language, 1);
+        EXPECT_EQ(loadText(c.ini).CodePage, c.page) << c.language << " " << c.ini;
+        EXPECT_EQ(Settings{}.CodePage, codePageName(codePageForLanguage(c.language)));
+    }
+    if (before)
+        setenv("LC_ALL", saved.c_str(), 1);
+    else
+        unsetenv("LC_ALL");
+}
 
 TEST(SettingsSave, ApplyWritesItsKeysInOrder)
 {

@@ -1,6 +1,8 @@
 // The meters and keys window over a meters.mrv in a folder of its own: the grid, the edit
 // fields, "New / Update", the deletes, import and export, every box through a scripted operator.
 
+#include "import_progress.h"
+#include "meters_csv.h"
 #include "meters_window.h"
 #include "scripted_operator.h"
 #include "temp_dir.h"
@@ -11,6 +13,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTableView>
 #include <QtTest>
@@ -112,6 +115,7 @@ private slots:
     void importFailures();
     void exportWritesTheGrid();
     void selectionFollowsTheGridAndEscCloses();
+    void longReadingShowsProgressWithCancel();
 };
 
 void MetersWindowTest::controlsAndLoading()
@@ -457,6 +461,33 @@ void MetersWindowTest::selectionFollowsTheGridAndEscCloses()
     QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
     QTest::keyClick(h.window->Grid_meters, Qt::Key_Escape);
     QVERIFY(!h.window->isVisible());
+}
+
+void MetersWindowTest::longReadingShowsProgressWithCancel()
+{
+    {
+        ImportProgressWindow quick(nullptr, "Reading", 60000);
+        QVERIFY(quick.tick(0, 100) && quick.tick(50, 100));
+        QVERIFY(!quick.dialog()); // over before the time is up: no window
+    }
+    ImportProgressWindow slow(nullptr, "Reading in.csv...", 0);
+    QVERIFY(slow.tick(0, 4000));
+    QVERIFY(slow.dialog() && slow.dialog()->isVisible());
+    QCOMPARE(slow.dialog()->labelText(), QString("Reading in.csv..."));
+    QVERIFY(slow.tick(2000, 4000));
+    QCOMPARE(slow.dialog()->value(), 500);
+    QPushButton* cancel = slow.dialog()->findChild<QPushButton*>();
+    QVERIFY(cancel);
+    QCOMPARE(cancel->text(), QString("Cancel"));
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    QVERIFY(!slow.tick(3000, 4000));
+
+    // Cancelled, the reading gives no meter to save.
+    palvero::MemorySource source("11111111;;\r\n");
+    const MetersCsvRead read =
+        readMetersCsv(source, ";", CodePage::Windows1252, [](std::uint64_t, std::uint64_t) { return false; });
+    QCOMPARE(int(read.outcome), int(MetersCsvRead::Outcome::Cancelled));
+    QVERIFY(read.meters.empty());
 }
 
 QTEST_MAIN(MetersWindowTest)

@@ -2,6 +2,7 @@
 // the grid's popup menu, sample files, the choice list by mode, Apply with its keys, and
 // how the program wires both windows to the main window.
 
+#include "cell_text.h"
 #include "program.h"
 #include "scripted_operator.h"
 #include "template_choice_window.h"
@@ -127,6 +128,17 @@ struct Harness {
     TForm3 choice{TemplateChoiceContext{table, settings, op, log, templateFile, paths}};
 };
 
+// Types characters that no key of a US keyboard gives, as an input method sends them.
+void typeText(QWidget* widget, const QString& text)
+{
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &press);
+        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &release);
+    }
+}
+
 } // namespace
 
 class TemplatesWindowTest : public QObject {
@@ -147,6 +159,7 @@ private slots:
     void choiceListFollowsTheMode();
     void applyAndItsKeys();
     void programWiresTheWindows();
+    void namesAndSamplesInTheCodePage();
 };
 
 void TemplatesWindowTest::savingMeterIdNoneKeyAndLoadingItBack()
@@ -440,6 +453,35 @@ void TemplatesWindowTest::programWiresTheWindows()
     emit program.templateChoice().tableImported();
     QVERIFY(main.Check_noNew->isChecked());
     QVERIFY(main.table().doNotAddNew);
+}
+
+void TemplatesWindowTest::namesAndSamplesInTheCodePage()
+{
+    Harness h;
+    h.settings.CodePage = "Windows-1251";
+    h.settings.ExportSeparator = ",";
+    bindCellCodePage(&h.settings);
+    writeFile(h.file, recordBytes("\xCF\xE0", 0, 1, {1}) + recordBytes("Pa", 0, 1, {1}));
+    h.choice.openFor(TForm3::ImportMode);
+    QCOMPARE(items(h.choice.Combo_templates), QStringList({"<None>", "\u041F\u0430", "Pa"}));
+    // What the code page cannot hold is refused where it is typed, so no name becomes "?".
+    h.w.newTemplate();
+    h.w.Edit_templateName->clear();
+    typeText(h.w.Edit_templateName, QString("\u0416\u00E9\u20AC"));
+    QCOMPARE(h.w.Edit_templateName->text(), QString("\u0416\u20AC"));
+    h.w.saveTemplate();
+    QCOMPARE(readFile(h.file).substr(2 * TemplateRecord::kSize, 3), std::string("\x02\xC6\x88"));
+
+    // A spreadsheet's UTF-8 sample with quotes: converted, and divided only outside the quotes.
+    h.w.newTemplate();
+    h.columns(3);
+    writeFile(h.dir / "sample.csv", "\xEF\xBB\xBF\"a,b\",\xD0\x96,\"say \"\"hi\"\"\",\r\n");
+    h.op.fileAnswers.push_back((h.dir / "sample.csv").string());
+    h.trigger("Load file", 0);
+    QCOMPARE(h.w.StringGrid1->item(0, 0)->text(), QString("a,b"));
+    QCOMPARE(h.w.StringGrid1->item(0, 1)->text(), QString("\u0416"));
+    QCOMPARE(h.w.StringGrid1->item(0, 2)->text(), QString("say \"hi\""));
+    bindCellCodePage(nullptr);
 }
 
 QTEST_MAIN(TemplatesWindowTest)
