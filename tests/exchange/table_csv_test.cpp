@@ -404,6 +404,19 @@ TEST_F(TableCsvTest, ExportQuotesOnlyWhatTheImportWouldDivide)
     }
 }
 
+TEST(ReadTableCsv, MoreRowsThanTheTableTakesAreRefused)
+{
+    std::string lines;
+    for (int i = 0; i <= kMaxImportRows; ++i)
+        lines += "1;\n";
+    MemorySource source(lines);
+    EXPECT_EQ(readTableCsv(source, nullptr, {}, 1).outcome, TableCsvRows::Outcome::TooManyRows);
+    MemorySource fewer(std::string_view(lines).substr(2));
+    const TableCsvRows read = readTableCsv(fewer, nullptr, {}, 1);
+    EXPECT_EQ(read.outcome, TableCsvRows::Outcome::Read);
+    EXPECT_EQ(read.rows.rowCount(), kMaxImportRows + 2);
+}
+
 TEST_F(TableCsvTest, FilesThatCannotBeReadEndTheImportOnly)
 {
     std::vector<std::string> unreadable = {dir.path().string()};

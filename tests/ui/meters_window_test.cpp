@@ -410,6 +410,16 @@ void MetersWindowTest::importFailures()
     QCOMPARE(h.log.lines.size(), 2);
     QCOMPARE(h.log.lines[0], QString("code 11"));
 
+    // A folder, and a file whose read fails, are wrong files too: nothing is saved.
+    for (const std::string& path : {h.dir.path().string(), std::string("/proc/self/mem")}) {
+        h.op.messages.clear();
+        h.log.lines.clear();
+        QVERIFY(!h.window->ImportMetersCsv(path));
+        QCOMPARE(h.shown(), QStringList{"File Error: You chose wrong file for import!\nContact administrator!"});
+        QVERIFY(h.log.lines.value(1).startsWith(q("Cannot read " + path + ": ")));
+        QCOMPARE(h.file(), QStringList());
+    }
+
     // A missing meters.mrv ends the import at the first meter.
     std::filesystem::remove(h.data / "meters.mrv");
     h.op.messages.clear();
