@@ -152,6 +152,16 @@ private:
     char32_t m_unheld = 0;
 };
 
+// What an import's outcome is when the reader gave no record but stopped: a read error, a
+// UTF-16 file or the operator's Cancel.
+template <typename Outcome>
+Outcome stoppedOutcome(CsvReader::Next next)
+{
+    if (next == CsvReader::Next::Utf16)
+        return Outcome::Utf16;
+    return next == CsvReader::Next::Cancelled ? Outcome::Cancelled : Outcome::ReadError;
+}
+
 // Lines an import passed over, and why: every one counted, the first few named.
 struct ImportSkips {
     static constexpr std::size_t kNamed = 12;

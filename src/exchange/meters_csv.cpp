@@ -73,9 +73,7 @@ MetersCsvRead readMetersCsv(ByteSource& source, const std::string& separator, Co
         if (next == CsvReader::Next::End)
             break;
         if (next != CsvReader::Next::Record) {
-            out.outcome = next == CsvReader::Next::Utf16       ? Outcome::Utf16
-                        : next == CsvReader::Next::Cancelled ? Outcome::Cancelled
-                                                             : Outcome::ReadError;
+            out.outcome = stoppedOutcome<Outcome>(next);
             out.error = reader.error();
             out.meters.clear();
             return out;

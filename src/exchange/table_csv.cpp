@@ -213,9 +213,7 @@ TableCsvRows readTableCsv(ByteSource& source, const TemplateColumns* columns, co
         if (next == CsvReader::Next::End)
             break;
         if (next != CsvReader::Next::Record) {
-            out.outcome = next == CsvReader::Next::Utf16       ? Outcome::Utf16
-                        : next == CsvReader::Next::Cancelled ? Outcome::Cancelled
-                                                             : Outcome::ReadError;
+            out.outcome = stoppedOutcome<Outcome>(next);
             out.error = reader.error();
             out.rows = TextGrid();
             return out;

@@ -23,14 +23,15 @@ public:
 
     State validate(QString& input, int&) const override
     {
+        const CodePage page = cellCodePage();
         for (const QChar c : input) {
-            if (cellCodePageHolds(QString(c)))
+            if (!c.isSurrogate() && codePageByte(page, c.unicode()))
                 continue;
             if (m_edit->hasFocus())
                 QToolTip::showText(m_edit->mapToGlobal(QPoint(0, m_edit->height())),
-                                   QStringLiteral("\"%1\" cannot be written in %2 (Tools->Settings, Code page)")
-                                       .arg(c)
-                                       .arg(QString::fromLatin1(codePageName(cellCodePage()))),
+                                   QStringLiteral("\"%1\" cannot be written in %2 (Tools->Settings, Code page of texts)")
+                                       .arg(c.isSurrogate() ? QStringLiteral("?") : QString(c))
+                                       .arg(QString::fromLatin1(codePageName(page))),
                                    m_edit);
             return Invalid;
         }
