@@ -1,6 +1,8 @@
-// Settings files and meters files from older versions or other hands: the INI form and
-// the fixed records are read without trusting a byte of them.
+// Settings files and meters files from older versions or other hands, and CSV files to
+// import: the INI form, the fixed records and the import readers are read without trusting
+// a byte of them.
 #include "error_log.h"
+#include "import_readers.h"
 #include "ini_document.h"
 #include "meters_file.h"
 #include "settings.h"
@@ -26,5 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (!(again == record))
             __builtin_trap();
     }
+
+    fuzzImportReaders(data, size);
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "csv.h"
 
+#include "csv_reader.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -7,11 +9,27 @@
 
 namespace palvero {
 
+std::string csvCell(std::string_view cell, const std::string& separator)
+{
+    const bool quoted = cell.find_first_of("\"\r\n") != std::string_view::npos
+        || (!separator.empty() && cell.find(separator) != std::string_view::npos);
+    if (!quoted)
+        return std::string(cell);
+    std::string out = "\"";
+    for (char c : cell) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
 std::string csvLine(const std::vector<std::string>& cells, const std::string& separator)
 {
     std::string line;
     for (const auto& c : cells) {
-        line += c;
+        line += csvCell(c, separator);
         line += separator;
     }
     line += "\r\n";
@@ -28,21 +46,16 @@ std::string gridCsvText(const TextGrid& grid, const std::string& separator, int 
 
 CsvFields splitCsvLine(std::string_view line, const std::string& separator, int maxSeparators)
 {
+    MemorySource source(line);
+    CsvReadRules rules;
+    rules.separator = separator;
+    rules.maxSeparators = maxSeparators;
+    CsvReader reader(source, rules);
+    CsvRecord record;
     CsvFields out;
-    if (separator.size() != 1)
-        return out;
-    const char sep = separator[0];
-    int separators = 0;
-    size_t start = 0;
-    for (size_t i = 0; i < line.size(); ++i) {
-        if (line[i] != sep)
-            continue;
-        if (++separators >= maxSeparators) {
-            out.tooMany = true;
-            return out;
-        }
-        out.fields.emplace_back(line.substr(start, i - start));
-        start = i + 1;
+    if (reader.next(record) == CsvReader::Next::Record) {
+        out.fields = std::move(record.fields);
+        out.tooMany = record.tooMany;
     }
     return out;
 }

@@ -9,8 +9,11 @@
 
 namespace palvero {
 
-// CSV as the program writes it: no header, no quoting, every cell followed by the
-// separator text, lines ended by CR LF.
+// CSV as the program writes it: no header, every cell followed by the separator text, lines
+// ended by CR LF. A cell that holds the separator, a double quote or a line end is written in
+// double quotes, its double quotes doubled, as a spreadsheet writes it; every other cell is
+// written as it is.
+std::string csvCell(std::string_view cell, const std::string& separator);
 std::string csvLine(const std::vector<std::string>& cells, const std::string& separator);
 
 // Rows `firstRow` .. last of a grid, every column, as CSV text.
@@ -24,11 +27,11 @@ inline constexpr int kTableMaxSeparators = 40;
 inline constexpr int kMetersMaxSeparators = 20;
 inline constexpr int kTemplateSampleMaxSeparators = 32;
 
-// The fields of one CSV line: the text before each separator, in order; the text after
-// the last separator is no field, so a line without a separator has none. Only a
-// one-character separator divides fields (a longer one is compared character by
-// character and never matches). When the line holds `maxSeparators` separators,
-// `tooMany` is set and `fields` holds the fields before the last of them.
+// The fields of one CSV line, read as CsvReader reads a record: the text before each
+// separator, in order; the text after the last separator is no field, so a line without a
+// separator has none. Only a one-character separator divides fields (a longer one never
+// matches). When the line holds `maxSeparators` separators, `tooMany` is set and `fields`
+// holds the fields before the last of them.
 struct CsvFields {
     std::vector<std::string> fields;
     bool tooMany = false;

@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <fstream>
+#include <utility>
 
 namespace palvero {
 
@@ -74,7 +76,7 @@ bool writeText(const std::filesystem::path& path, const std::string& text, std::
 
 void appendCell(std::string& text, const std::string& cell, const std::string& separator)
 {
-    text += cell;
+    text += csvCell(cell, separator);
     text += separator;
 }
 
@@ -155,10 +157,124 @@ TableCsvResult ExportTableCsv(MeterTable& table, const std::string& chosenName, 
     return result;
 }
 
+namespace {
+
+// Puts the fields of one line into a row of the imported rows.
+void fillRow(TextGrid& rows, int r, const std::vector<std::string>& fields, const TemplateColumns* columns,
+             bool simple)
+{
+    const int fieldCount = static_cast<int>(fields.size());
+    if (columns) {
+        for (int j = 0; j < fieldCount && j < columns->count; ++j) {
+            const int code = columns->types[static_cast<std::size_t>(j)];
+            if (code >= 1 && code <= columntype::ImportCount)
+                rows.setCell(r, TemplateColumnToTableColumn(code), fields[static_cast<std::size_t>(j)]);
+        }
+    } else if (simple) {
+        static constexpr int kSimpleColumns[] = {col::FreeText, col::MeterId, col::Medium};
+        for (int j = 0; j < fieldCount && j < 3; ++j)
+            rows.setCell(r, kSimpleColumns[j], fields[static_cast<std::size_t>(j)]);
+    } else {
+        // Field j goes to column j - 1: the file's first field is "No.".
+        for (int j = 0; j < fieldCount && j < rows.columnCount(); ++j)
+            rows.setCell(r, j, fields[static_cast<std::size_t>(j)]);
+    }
+}
+
+std::string quotedSeparator(const std::string& separator, CodePage page)
+{
+    return "\"" + codePageToUtf8(separator, page) + "\"";
+}
+
+void showFileError(const std::string& error, Operator& op, ErrorLogger& log)
+{
+    op.showMessage(kImportFileErrorCaption, kWrongImportFileText, MessageIcon::Warning);
+    log.LogErrorCode(logcode::CsvImport);
+    log.LogErrorText(error);
+}
+
+} // namespace
+
+TableCsvRows readTableCsv(ByteSource& source, const TemplateColumns* columns, const TableCsvOptions& options,
+                          int columnCount, const ImportProgress& progress)
+{
+    using Outcome = TableCsvRows::Outcome;
+    TableCsvRows out;
+    CsvReadRules rules;
+    rules.separator = options.separator;
+    rules.codePage = options.codePage;
+    rules.maxSeparators = kTableMaxSeparators;
+    CsvReader reader(source, rules, progress);
+    out.rows = TextGrid(1, columnCount);
+    bool anyText = false;
+    CsvRecord record;
+    for (;;) {
+        const CsvReader::Next next = reader.next(record);
+        if (next == CsvReader::Next::End)
+            break;
+        if (next != CsvReader::Next::Record) {
+            out.outcome = stoppedOutcome<Outcome>(next);
+            out.error = reader.error();
+            out.rows = TextGrid();
+            return out;
+        }
+        if (record.tooMany) {
+            out.outcome = Outcome::TooManyData;
+            out.line = record.line;
+            out.rows = TextGrid();
+            return out;
+        }
+        std::string problem = recordProblem(record, options.codePage);
+        if (problem.empty() && record.separators == 0)
+            problem = "no separator " + quotedSeparator(options.separator, options.codePage);
+        if (!problem.empty()) {
+            out.skipped.add(record.line, std::move(problem));
+            continue;
+        }
+        if (out.rows.rowCount() > kMaxImportRows) {
+            out.outcome = Outcome::TooManyRows;
+            out.rows = TextGrid();
+            return out;
+        }
+        out.rows.appendRow();
+        const int r = out.rows.rowCount() - 1;
+        out.rows.setCell(r, col::No, std::to_string(r));
+        fillRow(out.rows, r, record.fields, columns, options.simple);
+        for (const std::string& field : record.fields)
+            anyText = anyText || !field.empty();
+    }
+    if (out.rows.rowCount() == 1) {
+        out.outcome = out.skipped.empty() ? Outcome::Empty : Outcome::NoFields;
+    } else if (!anyText) {
+        out.outcome = Outcome::NoFields;
+    } else {
+        out.outcome = Outcome::Read;
+        out.rows.appendRow(); // the empty row after the imported ones
+        return out;
+    }
+    out.rows = TextGrid();
+    return out;
+}
+
+std::string utf16RefusedText(const std::filesystem::path& file)
+{
+    return file.filename().string()
+        + " is a UTF-16 text file, which the import does not read.\nSave it as CSV (UTF-8, or the code page set in "
+          "Tools->Settings) and import it again.";
+}
+
+std::string noFieldsText(const std::filesystem::path& file, const std::string& separator, CodePage page)
+{
+    return "No line of " + file.filename().string() + " holds a field divided by the export separator "
+        + quotedSeparator(separator, page)
+        + ".\nNothing was imported. Check the separator in Tools->Settings (Export separator:) and import again.";
+}
+
 TableCsvResult ImportTableCsv(MeterTable& table, const std::string& chosenName, const TableCsvOptions& options,
                               TemplateSource& templates, const std::filesystem::path& folder, Operator& op,
-                              ErrorLogger& log)
+                              ErrorLogger& log, const ImportProgress& progress)
 {
+    using Outcome = TableCsvRows::Outcome;
     TableCsvResult result;
     ChosenTemplate chosen = lookUp(chosenName, templates);
     if (templateUnusable(chosen, result, log)) {
@@ -176,61 +292,65 @@ TableCsvResult ImportTableCsv(MeterTable& table, const std::string& chosenName, 
         return result;
     result.file = chosenPath(*answer, folder);
 
-    std::vector<std::string> lines;
+    FileSource source(result.file);
     std::string error;
-    if (!readTextLines(result.file, lines, error)) {
+    TableCsvRows read;
+    if (!source.open(error)) {
+        read.outcome = Outcome::ReadError;
+        read.error = error;
+    } else {
+        // The new rows are built aside, so that a file that cannot be imported leaves the table as it was.
+        try {
+            read = readTableCsv(source, chosen.none ? nullptr : &chosen.columns, options, table.columnCount(),
+                                progress);
+        } catch (const std::exception& e) {
+            read = TableCsvRows();
+            read.outcome = Outcome::ReadError;
+            read.error = "Cannot import " + result.file.string() + ": " + e.what();
+        }
+    }
+    result.status = Status::Refused;
+    switch (read.outcome) {
+    case Outcome::Read:
+        result.status = Status::Done;
+        break;
+    case Outcome::Empty:
+        result.status = Status::Done;
+        break;
+    case Outcome::ReadError:
         result.status = Status::FileError;
-        op.showMessage(kImportFileErrorCaption, kWrongImportFileText, MessageIcon::Warning);
-        log.LogErrorCode(logcode::CsvImport);
-        log.LogErrorText(error);
-        report(table, importStatusText(result));
-        return result;
+        showFileError(read.error, op, log);
+        break;
+    case Outcome::Utf16:
+        op.showMessage(kImportRefusedCaption, utf16RefusedText(result.file), MessageIcon::Warning);
+        break;
+    case Outcome::TooManyData:
+        result.status = Status::TooManyData;
+        result.line = read.line;
+        op.showMessage(kExchangeMessageCaption, kTooManyDataText, MessageIcon::Warning);
+        break;
+    case Outcome::NoFields:
+        op.showMessage(kImportRefusedCaption,
+                       noFieldsText(result.file, options.separator, options.codePage)
+                           + (read.skipped.empty() ? "" : "\n\n" + read.skipped.text()),
+                       MessageIcon::Warning);
+        break;
+    case Outcome::TooManyRows:
+        op.showMessage(kImportRefusedCaption,
+                       result.file.filename().string() + " holds more than " + std::to_string(kMaxImportRows)
+                           + " rows, more than the table takes.\nNothing was imported.",
+                       MessageIcon::Warning);
+        break;
+    case Outcome::Cancelled:
+        result.status = Status::Stopped;
+        break;
     }
-    result.status = Status::Done;
-    if (lines.empty()) {
+    if (read.outcome != Outcome::Read) {
         report(table, importStatusText(result));
         return result;
     }
 
-    // The new rows are built aside, so that a bad line leaves the table as it was.
-    const int lineCount = static_cast<int>(lines.size());
-    TextGrid rows(lineCount + 2, table.columnCount());
-    for (int l = 1; l <= lineCount; ++l) {
-        std::string& line = lines[static_cast<std::size_t>(l - 1)];
-        CsvFields split = splitCsvLine(line, options.separator, kTableMaxSeparators);
-        if (split.tooMany) {
-            result.status = Status::TooManyData;
-            result.line = l;
-            op.showMessage(kExchangeMessageCaption, kTooManyDataText, MessageIcon::Warning);
-            report(table, importStatusText(result));
-            return result;
-        }
-        std::string().swap(line); // the text is in the fields now
-        rows.setCell(l, col::No, std::to_string(l));
-        std::vector<std::string> fields = std::move(split.fields);
-        // Control bytes show as "." in cells, as they do in readings.
-        for (std::string& field : fields)
-            for (char& ch : field)
-                ch = printableCellChar(static_cast<std::uint8_t>(ch));
-        const int fieldCount = static_cast<int>(fields.size());
-        if (!chosen.none) {
-            for (int j = 0; j < fieldCount && j < chosen.columns.count; ++j) {
-                const int code = chosen.columns.types[static_cast<std::size_t>(j)];
-                if (code >= 1 && code <= columntype::ImportCount)
-                    rows.setCell(l, TemplateColumnToTableColumn(code), fields[static_cast<std::size_t>(j)]);
-            }
-        } else if (options.simple) {
-            static constexpr int kSimpleColumns[] = {col::FreeText, col::MeterId, col::Medium};
-            for (int j = 0; j < fieldCount && j < 3; ++j)
-                rows.setCell(l, kSimpleColumns[j], fields[static_cast<std::size_t>(j)]);
-        } else {
-            // Field j goes to column j - 1: the file's first field is "No.".
-            for (int j = 0; j < fieldCount && j < rows.columnCount(); ++j)
-                rows.setCell(l, j, fields[static_cast<std::size_t>(j)]);
-        }
-    }
-
-    table.replaceData(rows);
+    table.replaceData(read.rows);
     // The flags and the last read row belonged to the meters that were replaced.
     for (RowFlag f : {RowFlag::LowBattery, RowFlag::Decrypted, RowFlag::Repeated, RowFlag::MrvTest,
                       RowFlag::MrvProcess, RowFlag::MrvDone})
@@ -239,8 +359,16 @@ TableCsvResult ImportTableCsv(MeterTable& table, const std::string& chosenName, 
     if (table.selectedRow >= table.rowCount())
         table.selectedRow = 1;
     table.notifyTableRebuilt();
-    result.rows = lineCount;
+    result.rows = read.rows.rowCount() - 2;
+    result.skipped = std::move(read.skipped);
     report(table, importStatusText(result));
+    if (!result.skipped.empty())
+        op.showMessage(kExchangeMessageCaption,
+                       rowsText(result.rows) + " read from " + result.file.filename().string() + "; "
+                           + std::to_string(result.skipped.total)
+                           + (result.skipped.total == 1 ? " line gives no row:\n" : " lines give no row:\n")
+                           + result.skipped.text(),
+                       MessageIcon::Warning);
     return result;
 }
 
@@ -257,6 +385,8 @@ std::string exportStatusText(const TableCsvResult& result)
     case Status::FileError:
         return "Nothing written: " + result.file.string() + " cannot be written";
     case Status::TooManyData:
+    case Status::Refused:
+    case Status::Stopped:
     case Status::Cancelled:
         break;
     }
@@ -270,7 +400,10 @@ std::string importStatusText(const TableCsvResult& result)
         if (result.rows == 0)
             return "0 rows read from " + result.file.string() + ": the file is empty, the table is unchanged";
         return rowsText(result.rows) + " read from " + result.file.string()
-            + (result.templateNotFound ? " (no template of that name: read without one)" : "");
+            + (result.templateNotFound ? " (no template of that name: read without one)" : "")
+            + (result.skipped.empty() ? ""
+                                      : ", " + std::to_string(result.skipped.total)
+                                            + (result.skipped.total == 1 ? " line skipped" : " lines skipped"));
     case Status::NoTemplateFile:
         return "Nothing read: the template file " + std::string(kTemplateFileName) + " is missing";
     case Status::TemplateError:
@@ -280,6 +413,10 @@ std::string importStatusText(const TableCsvResult& result)
     case Status::TooManyData:
         return "Nothing read from " + result.file.string() + ": line " + std::to_string(result.line)
             + " has too many fields, the table is unchanged";
+    case Status::Refused:
+        return "Nothing read from " + result.file.string() + ", the table is unchanged";
+    case Status::Stopped:
+        return "Import cancelled, the table is unchanged";
     case Status::Cancelled:
         break;
     }

@@ -46,6 +46,8 @@ constexpr std::string_view kComPort = "Com port";
 constexpr std::string_view kMisc = "Misc";
 constexpr std::string_view kWireless = "Wireless";
 constexpr std::string_view kTitles = "Titles";
+// The program's own section, beside those the settings file has always had.
+constexpr std::string_view kOwn = "Palvero";
 
 constexpr SettingKey entry(std::string_view section, std::string_view key, SettingType type, SettingsPage page)
 {
@@ -108,7 +110,7 @@ constexpr SettingsPage kAdditional = SettingsPage::Additional;
 } // namespace setting_keys
 
 // Every key, in loading order: the sections "Com port", "Misc", "Wireless", "Titles",
-// and inside each the order in which Apply writes them. The order carries meaning for
+// then the program's own "Palvero", and inside each the order in which Apply writes them. The order carries meaning for
 // the tied boxes: UseDBMeters loads before UseMaster, V1 before V2, AES128_5 before
 // AES128_1, so that the later key of each pair decides.
 inline constexpr auto kSettingKeys = [] {
@@ -170,6 +172,9 @@ inline constexpr auto kSettingKeys = [] {
         text(kTitles, "Title7", &Settings::Title7, "", kAdditional),
         text(kTitles, "Title8", &Settings::Title8, "", kAdditional),
         text(kTitles, "Title9", &Settings::Title9, "", kAdditional),
+
+        // Without a value (or with one it does not know) loading gives the system's code page.
+        text(kOwn, "CodePage", &Settings::CodePage, "", kAdditional),
     };
 }();
 

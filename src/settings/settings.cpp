@@ -1,6 +1,11 @@
 #include "settings.h"
 
 #include <algorithm>
+#include <cstdlib>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace palvero {
 
@@ -34,6 +39,29 @@ void setAES128_5(Settings& s, bool on)
 {
     s.AES128_5 = on;
     s.AES128_1 = !on;
+}
+
+palvero::CodePage systemCodePage()
+{
+#ifdef _WIN32
+    wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
+    std::string language;
+    if (GetUserDefaultLocaleName(name, LOCALE_NAME_MAX_LENGTH) > 0)
+        for (const wchar_t* c = name; *c && *c < 0x80; ++c)
+            language += static_cast<char>(*c);
+    return codePageForLanguage(language);
+#else
+    // The order in which the C library picks the language of messages.
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"})
+        if (const char* value = std::getenv(variable); value && *value)
+            return codePageForLanguage(value);
+    return palvero::CodePage::Windows1252;
+#endif
+}
+
+palvero::CodePage settingsCodePage(const Settings& s)
+{
+    return codePageNamed(s.CodePage).value_or(systemCodePage());
 }
 
 int clampedCount(int count)

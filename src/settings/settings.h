@@ -1,11 +1,16 @@
 #pragma once
 
+#include "code_page.h"
 #include "reading_settings.h"
 
 #include <cstdint>
 #include <string>
 
 namespace palvero {
+
+// The code page of the system's language (the locale's language on POSIX systems, the
+// user's locale on Windows): Windows-1251 for the Cyrillic languages, Windows-1252 else.
+CodePage systemCodePage();
 
 // The one settings record of the program: one field per key of the settings file, named
 // as the key, holding the start-up defaults until something is loaded. The Settings
@@ -55,7 +60,13 @@ struct Settings : ReadingSettings {
     std::string Title7;
     std::string Title8;
     std::string Title9;
+
+    // Palvero: the code page of every single-byte text (cells, data files, CSV files).
+    std::string CodePage = codePageName(systemCodePage());
 };
+
+// The record's code page; one it does not name is the system's.
+palvero::CodePage settingsCodePage(const Settings& s);
 
 // The rules that tie check boxes together. Loading applies them as each key is read, and
 // the Settings window applies them on every click, so both see the same record.

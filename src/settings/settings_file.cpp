@@ -27,6 +27,8 @@ void loadSettings(Settings& s, const IniDocument& doc)
 {
     for (const SettingKey& k : kSettingKeys)
         applySetting(s, k, doc.value(k.section, k.key));
+    if (!codePageNamed(s.CodePage))
+        s.CodePage = codePageName(systemCodePage());
 }
 
 void loadSettingsFile(Settings& s, const std::filesystem::path& iniFile)
@@ -63,7 +65,7 @@ bool saveCommunicationPage(const Settings& s, const std::filesystem::path& iniFi
 bool saveAdditionalPage(const Settings& s, const std::filesystem::path& iniFile)
 {
     using namespace setting_keys;
-    return savePage(s, iniFile, SettingsPage::Additional, {kTitles, kMisc});
+    return savePage(s, iniFile, SettingsPage::Additional, {kTitles, kMisc, kOwn});
 }
 
 StartupAppearance readStartupAppearance(const std::filesystem::path& iniFile)

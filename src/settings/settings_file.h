@@ -13,8 +13,8 @@ inline constexpr char kSavingSettingsCaption[] = "Saving settings";
 inline constexpr char kNoWritePermissionText[] = "Settings will not be saved, no write permission";
 
 // Reads every key into the record, section by section ("Com port", "Misc", "Wireless",
-// "Titles"), a missing key taking its default, and applies the rules of the tied boxes
-// as each key arrives. Integers are brought into the ranges their controls show;
+// "Titles", "Palvero"), a missing key taking its default, and applies the rules of the tied
+// boxes as each key arrives; a missing or unknown CodePage is the system's. Integers are brought into the ranges their controls show;
 // the write-only Retry always loads as 0.
 void loadSettings(Settings& s, const IniDocument& doc);
 
@@ -38,7 +38,7 @@ void reloadSettingsFile(Settings& s, const std::filesystem::path& iniFile);
 [[nodiscard]] bool saveCommunicationPage(const Settings& s, const std::filesystem::path& iniFile);
 
 // "Apply" on the additional page: "Titles" Count and Title1 to Title9, then the state
-// colour keys of "Misc". False when the file cannot be written.
+// colour keys of "Misc", then "Palvero" CodePage. False when the file cannot be written.
 [[nodiscard]] bool saveAdditionalPage(const Settings& s, const std::filesystem::path& iniFile);
 
 // What the main window reads from the file to size the meter table before the Settings

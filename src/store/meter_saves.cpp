@@ -9,6 +9,9 @@ namespace palvero {
 
 bool SaveMeterFromTable(MetersFile& meters, ErrorLogger& log, const std::string& meterId, const std::string& key)
 {
+    // Cut to the file's 8 characters it would be another meter, and never found again.
+    if (meterId.size() > MeterKeyRecord::kIdCapacity)
+        return false;
     const MeterKeyLookup lookup = meters.FindMeterKey(meterId);
     FileOutcome outcome = meters.lastOutcome();
     if (outcome.status == FileStatus::Missing)
@@ -39,15 +42,15 @@ void SaveNewMeters(MetersFile& meters, ErrorLogger& log, const TextGrid& table)
         return;
     }
 
-    // The file keeps IDs of at most 8 characters: a longer ID is known by what was stored of it,
-    // so that it is not added again at every exit.
+    // The file keeps IDs of at most 8 characters: a longer one is not stored (cut, it would
+    // name another meter, and be added again at every exit).
     std::unordered_set<std::string> known;
     for (const MeterKeyRecord& r : stored)
         known.insert(r.id);
     const RecordFile file(meters.path(), MeterKeyRecord::kSize);
     for (int row = 1; row < table.rowCount(); ++row) {
         const std::string& id = table.cell(row, col::MeterId);
-        if (id.empty() || !known.insert(id.substr(0, MeterKeyRecord::kIdCapacity)).second)
+        if (id.empty() || id.size() > MeterKeyRecord::kIdCapacity || !known.insert(id).second)
             continue;
         const auto record = MeterKeyRecord{id, table.cell(row, col::EncryptionKey)}.encode();
         const FileOutcome outcome = file.append(record.data());

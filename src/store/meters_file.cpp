@@ -3,6 +3,8 @@
 #include "error_log.h"
 #include "fixed_text.h"
 
+#include <unordered_map>
+
 namespace palvero {
 
 std::array<std::uint8_t, MeterKeyRecord::kSize> MeterKeyRecord::encode() const
@@ -111,6 +113,97 @@ bool MetersFile::Truncate()
 {
     m_last = m_file.truncate();
     return m_last.ok();
+}
+
+bool MetersFile::SaveMeters(const std::vector<MeterKeyRecord>& meters, SaveCount* count)
+{
+    SaveCount counted;
+    std::vector<std::uint8_t> bytes;
+    m_last = m_file.readAll(bytes);
+    if (m_last.status == FileStatus::Missing) {
+        m_log.LogErrorCode(logcode::MetersMissingAtLookup);
+        m_log.LogErrorCode(logcode::MetersMissingAtSave);
+        return false;
+    }
+    if (!m_last.ok()) {
+        m_log.LogErrorText(m_last.error);
+        return false;
+    }
+    // The first record of each ID is the one every lookup finds.
+    std::unordered_map<std::string, std::size_t> firstOf;
+    const std::size_t stored = bytes.size() / MeterKeyRecord::kSize;
+    for (std::size_t i = stored; i-- > 0;)
+        firstOf[std::string(readFixedText(bytes.data() + i * MeterKeyRecord::kSize + MeterKeyRecord::kIdOffset,
+                                          MeterKeyRecord::kIdCapacity))] = i;
+    for (const MeterKeyRecord& m : meters) {
+        const std::string id = m.id.substr(0, MeterKeyRecord::kIdCapacity);
+        const auto found = firstOf.find(id);
+        if (found == firstOf.end()) {
+            firstOf.emplace(id, bytes.size() / MeterKeyRecord::kSize);
+            const auto record = MeterKeyRecord{id, m.key}.encode();
+            bytes.insert(bytes.end(), record.begin(), record.end());
+            ++counted.added;
+            continue;
+        }
+        std::uint8_t* at = bytes.data() + found->second * MeterKeyRecord::kSize;
+        const std::string_view key = readFixedText(at + MeterKeyRecord::kKeyOffset, MeterKeyRecord::kKeyCapacity);
+        if (m.key.empty()) {
+            ++counted.keysKept;
+        } else if (key == std::string_view(m.key).substr(0, MeterKeyRecord::kKeyCapacity)) {
+            ++counted.unchanged;
+        } else {
+            writeFixedText(at + MeterKeyRecord::kKeyOffset, MeterKeyRecord::kKeyCapacity, m.key);
+            ++counted.keysChanged;
+        }
+    }
+    if (counted.added > 0 || counted.keysChanged > 0)
+        m_last = m_file.replaceAll(bytes);
+    if (!m_last.ok()) {
+        m_log.LogErrorText(m_last.error);
+        return false;
+    }
+    if (count)
+        *count = counted;
+    return true;
+}
+
+bool MetersFile::DeleteMeters(const std::vector<std::string>& meterIds, int* removed)
+{
+    if (removed)
+        *removed = 0;
+    std::vector<std::uint8_t> bytes;
+    m_last = m_file.readAll(bytes);
+    if (m_last.status == FileStatus::Missing) {
+        m_log.LogErrorCode(logcode::MetersMissingAtLookup);
+        m_log.LogErrorCode(logcode::MetersMissing);
+        return false;
+    }
+    if (!m_last.ok())
+        return false;
+    std::unordered_map<std::string, int> toRemove;
+    for (const std::string& id : meterIds)
+        ++toRemove[id];
+    std::vector<std::uint8_t> kept;
+    kept.reserve(bytes.size());
+    int gone = 0;
+    for (std::size_t at = 0; at < bytes.size(); at += MeterKeyRecord::kSize) {
+        const std::string_view id = readFixedText(bytes.data() + at + MeterKeyRecord::kIdOffset, MeterKeyRecord::kIdCapacity);
+        const auto listed = toRemove.find(std::string(id));
+        if (listed != toRemove.end() && listed->second > 0) {
+            --listed->second;
+            ++gone;
+            continue;
+        }
+        kept.insert(kept.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                    bytes.begin() + static_cast<std::ptrdiff_t>(at + MeterKeyRecord::kSize));
+    }
+    if (gone > 0)
+        m_last = m_file.replaceAll(kept);
+    if (!m_last.ok())
+        return false;
+    if (removed)
+        *removed = gone;
+    return true;
 }
 
 std::vector<MeterKeyRecord> MetersFile::ReadAll()

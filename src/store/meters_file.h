@@ -71,6 +71,26 @@ public:
     // logged, the caller reports.
     bool Truncate();
 
+    // What SaveMeters did.
+    struct SaveCount {
+        int added = 0;       // new meters, after the last record
+        int keysChanged = 0; // stored meters that took another key
+        int keysKept = 0;    // stored meters given no key: the stored key stays
+        int unchanged = 0;   // stored meters given the key they have
+    };
+    // Many meters at once, in one read and one write of the file: a meter stored already
+    // (its first record) takes the given key, or keeps its own when the given key is empty;
+    // any other meter is added after the last record. The file is written only when
+    // something changed. A missing file logs 63 and 61, an I/O error logs its text, and
+    // nothing is written then.
+    bool SaveMeters(const std::vector<MeterKeyRecord>& meters, SaveCount* count = nullptr);
+
+    // Removes, for every listed ID, the first record with that ID still there (an ID
+    // listed twice removes two), keeping the order of the rest, in one read and one write.
+    // `removed` gives how many went. A missing file logs 63 and 41; an I/O error logs
+    // nothing (lastOutcome() holds it, the caller reports).
+    bool DeleteMeters(const std::vector<std::string>& meterIds, int* removed = nullptr);
+
     // Every record in file order; empty on a missing file or a read error, nothing logged.
     std::vector<MeterKeyRecord> ReadAll();
 

@@ -145,6 +145,31 @@ FileOutcome RecordFile::remove(std::size_t index) const
     return {};
 }
 
+FileOutcome RecordFile::replaceAll(const std::vector<std::uint8_t>& records) const
+{
+    if (records.size() % m_recordSize != 0)
+        return failure("A partial record is not written to " + m_path.string());
+    {
+        std::fstream io;
+        std::size_t count = 0;
+        FileOutcome outcome = openForUpdate(io, count);
+        if (!outcome.ok())
+            return outcome;
+        if (!records.empty()) {
+            io.seekp(0);
+            io.write(reinterpret_cast<const char*>(records.data()), static_cast<std::streamsize>(records.size()));
+            io.flush();
+            if (!io)
+                return failure("Cannot write " + m_path.string());
+        }
+    } // closed before the cut
+    std::error_code ec;
+    fs::resize_file(m_path, records.size(), ec);
+    if (ec)
+        return failure("Cannot cut " + m_path.string() + ": " + ec.message());
+    return {};
+}
+
 FileOutcome RecordFile::truncate() const
 {
     FileOutcome outcome = checkExists();

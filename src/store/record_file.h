@@ -42,6 +42,9 @@ public:
     FileOutcome remove(std::size_t index) const;
     // Cuts the file to zero records.
     FileOutcome truncate() const;
+    // Makes `records` (whole records) the file's content: one write over the old content,
+    // then a cut after it. For changes to many records at once.
+    FileOutcome replaceAll(const std::vector<std::uint8_t>& records) const;
 
 private:
     FileOutcome checkExists() const;

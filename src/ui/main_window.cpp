@@ -114,6 +114,7 @@ void TForm1::buildWindow()
     Edit_searchID->setObjectName("Edit_searchID");
     Edit_searchID->setMaxLength(8);
     Edit_searchID->setFixedWidth(110);
+    refuseUnheldCharacters(Edit_searchID);
     Edit_searchID->installEventFilter(this);
     connect(Edit_searchID, &QLineEdit::textChanged, this, [this](const QString& t) { searchMeter(t, false); });
 
@@ -122,11 +123,12 @@ void TForm1::buildWindow()
     Edit_send_command->setObjectName("Edit_send_command");
     Edit_send_command->setMaxLength(64);
     Edit_send_command->setVisible(false);
+    refuseUnheldCharacters(Edit_send_command);
     Button1 = new QPushButton("Send data", central);
     Button1->setObjectName("Button1");
     Button1->setVisible(false);
     connect(Button1, &QPushButton::clicked, this,
-            [this] { m_reading.sendData(Edit_send_command->text().toStdString()); });
+            [this] { m_reading.sendData(cellBytes(Edit_send_command->text())); });
 
     bar->addWidget(Butt_read);
     bar->addSpacing(12);
@@ -394,9 +396,16 @@ bool TForm1::saveMeterFromTable()
     // An empty row names no meter.
     if (row < 1 || row >= m_table.rowCount() || m_table.cell(row, col::MeterId).empty())
         return false;
+    const std::string& id = m_table.cell(row, col::MeterId);
+    if (id.size() > MeterKeyRecord::kIdCapacity) {
+        m_context.op.showMessage(kCaption,
+                                 "Meter ID \"" + codePageToUtf8(id, cellCodePage())
+                                     + "\" is longer than 8 characters, which meters.mrv keeps: the meter is not saved.",
+                                 MessageIcon::Warning);
+        return false;
+    }
     MetersFile meters(m_context.paths.dataFolder(), m_context.errorLog);
-    return SaveMeterFromTable(meters, m_context.errorLog, m_table.cell(row, col::MeterId),
-                              m_table.cell(row, col::EncryptionKey));
+    return SaveMeterFromTable(meters, m_context.errorLog, id, m_table.cell(row, col::EncryptionKey));
 }
 
 void TForm1::saveNewMeters()

@@ -96,6 +96,9 @@ public:
     // Undo: every command that changes the table records itself first (an import too);
     // what it removed or changed is kept once the event handler that ran it is over.
     void recordUndo(const std::string& caption);
+    // The same before an import, which also ticks "Do not add new devices": undo clears it
+    // again when it was clear.
+    void recordImportUndo();
     // The recorded command is over (an import calls it; the window's own commands do).
     void commitUndo();
     void undo();

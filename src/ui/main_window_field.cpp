@@ -28,11 +28,21 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <optional>
+#include <vector>
+
 namespace palvero {
 
 namespace {
 
 constexpr char kCaption[] = "Palvero";
+
+// What undo gives back beside the table: the tree, and for an import the state of
+// "Do not add new devices", which the import ticked.
+struct UndoView {
+    std::vector<MeterTree::Node> nodes;
+    std::optional<bool> doNotAddNew;
+};
 constexpr char kNoMatchStyle[] = "QLineEdit { background-color: #ffd0d0; }";
 const char* const kSearchTip = "Meter ID or a part of it (Ctrl+F)";
 
@@ -216,7 +226,12 @@ CaptureReplay& TForm1::captureReplay()
 
 void TForm1::recordUndo(const std::string& caption)
 {
-    m_field->undo.record(caption, std::any(m_tree->nodes()));
+    m_field->undo.record(caption, std::any(UndoView{m_tree->nodes(), std::nullopt}));
+}
+
+void TForm1::recordImportUndo()
+{
+    m_field->undo.record("Import from CSV", std::any(UndoView{m_tree->nodes(), Check_noNew->isChecked()}));
 }
 
 void TForm1::commitUndo()
@@ -237,8 +252,11 @@ void TForm1::undo()
     auto done = m_field->undo.undo();
     if (!done)
         return;
-    if (const auto* nodes = std::any_cast<std::vector<MeterTree::Node>>(&done->viewState))
-        m_tree->restore(*nodes);
+    if (const auto* view = std::any_cast<UndoView>(&done->viewState)) {
+        m_tree->restore(view->nodes);
+        if (view->doNotAddNew)
+            Check_noNew->setChecked(*view->doNotAddNew);
+    }
     for (int r = 1; r < m_table.rowCount(); ++r)
         if (!m_table.cell(r, col::MeterId).empty())
             m_tree->updateRow(r);

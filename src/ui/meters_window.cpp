@@ -5,6 +5,9 @@
 #include "cell_text.h"
 #include "csv.h"
 #include "error_log.h"
+#include "import_progress.h"
+#include "meters_csv.h"
+#include "table_csv.h"
 #include "table_ops.h"
 #include "text_grid_model.h"
 
@@ -22,6 +25,8 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <exception>
+
 namespace palvero {
 
 namespace {
@@ -30,6 +35,34 @@ constexpr char kProgramCaption[] = "Palvero";
 constexpr int kNo = 0;
 constexpr int kSerial = 1;
 constexpr int kKey = 2;
+
+constexpr char kDeleteCaption[] = "Delete Confirmation";
+
+std::string counted(int n, const char* one, const char* many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// The one box that ends an import: what it did to meters.mrv, and every line it passed over.
+std::string importSummary(const std::filesystem::path& file, const MetersCsvRead& read,
+                          const MetersFile::SaveCount& saved)
+{
+    std::string text = "Import of meters from " + file.filename().string() + ":\n";
+    text += counted(saved.added, "meter added", "meters added") + "\n";
+    text += counted(saved.keysChanged, "key changed", "keys changed") + "\n";
+    if (saved.keysKept > 0)
+        text += counted(saved.keysKept, "meter without a key in the file keeps its stored key",
+                        "meters without a key in the file keep their stored keys")
+            + "\n";
+    if (saved.unchanged > 0)
+        text += counted(saved.unchanged, "meter had that key already", "meters had that key already") + "\n";
+    if (read.outcome == MetersCsvRead::Outcome::TooManyData)
+        text += "The import stopped at line " + std::to_string(read.line) + ": too many fields.\n";
+    if (!read.skipped.empty())
+        text += counted(read.skipped.total, "line skipped:", "lines skipped:") + "\n" + read.skipped.text() + "\n";
+    text.pop_back();
+    return text;
+}
 
 TextGrid emptyMetersGrid()
 {
@@ -181,16 +214,47 @@ bool TMetersView::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == Grid_meters && event->type() == QEvent::KeyRelease
         && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
-        deleteSelected();
+        // A held key repeats its release: one press is one question.
+        if (!static_cast<QKeyEvent*>(event)->isAutoRepeat())
+            deleteSelected();
         return true;
     }
     return QWidget::eventFilter(watched, event);
 }
 
+void TMetersView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 void TMetersView::rowSelected(int gridRow)
 {
     m_selectedRow = gridRow;
+    m_selectedId = m_model->cell(gridRow, kSerial);
     showRow(gridRow);
+}
+
+void TMetersView::selectMeter(const std::string& meterId)
+{
+    int row = -1;
+    for (int r = 1; !meterId.empty() && r <= m_model->dataRowCount(); ++r)
+        if (m_model->cell(r, kSerial) == meterId) {
+            row = r;
+            break;
+        }
+    m_selectedRow = row;
+    m_selectedId = row > 0 ? meterId : std::string();
+    if (row > 0) {
+        selectInView(row);
+    } else {
+        m_moving = true;
+        Grid_meters->selectionModel()->clear();
+        m_moving = false;
+    }
 }
 
 void TMetersView::showRow(int gridRow)
@@ -203,6 +267,7 @@ void TMetersView::selectInView(int gridRow)
 {
     m_moving = true;
     Grid_meters->setCurrentIndex(m_model->index(gridRow - 1, 0));
+    Grid_meters->scrollTo(m_model->index(gridRow - 1, 0));
     m_moving = false;
 }
 
@@ -229,6 +294,7 @@ void TMetersView::LoadMetersGrid()
         m_context.errorLog.LogErrorCode(logcode::MetersGridRead);
         m_context.errorLog.LogErrorText(outcome.error);
     }
+    m_moving = true;
     m_model->rebuild([&records](TextGrid& grid) {
         grid.setRowCount(1);
         grid.setRowCount(1 + std::max<int>(static_cast<int>(records.size()), 1));
@@ -239,6 +305,9 @@ void TMetersView::LoadMetersGrid()
             grid.setCell(row, kKey, records[i].key);
         }
     });
+    m_moving = false;
+    // The selection stays on its meter wherever the file now lists it, and goes with it.
+    selectMeter(m_selectedId);
 }
 
 void TMetersView::ClearMeters()
@@ -257,6 +326,8 @@ void TMetersView::ClearMeters()
         return;
     }
     m_model->clearRows();
+    selectMeter({});
+    clearEdits();
 }
 
 void TMetersView::newOrUpdate()
@@ -284,13 +355,12 @@ void TMetersView::newOrUpdate()
         break;
     case MetersFile::MeterAdded:
         LoadMetersGrid();
-        m_selectedRow = 1;
-        selectInView(1);
-        showRow(1);
         break;
     default:
-        break;
+        return;
     }
+    // The fields show the meter just saved, and so does the selection.
+    selectMeter(meterId);
 }
 
 void TMetersView::deleteSelected()
@@ -299,20 +369,28 @@ void TMetersView::deleteSelected()
     // A selection left over from a longer list points at nothing.
     if (row < 1 || row > m_model->dataRowCount())
         return;
-    if (!m_context.meters.DeleteMeter(m_model->cell(row, kSerial)))
+    const std::string id = m_model->cell(row, kSerial);
+    // Only the meter the fields show is deleted.
+    if (id.empty() || cellBytes(Edit_id->text()) != id)
+        return;
+    if (!m_context.op.askYesNo(kDeleteCaption, "Are you sure you want to delete meter " + codePageToUtf8(id, cellCodePage()) + "?",
+                               MessageIcon::Warning))
+        return;
+    if (!m_context.meters.DeleteMeter(id))
         return;
     if (m_model->dataRowCount() == 1) {
         for (int c : {kNo, kSerial, kKey})
             m_model->setCell(1, c, "");
+        selectMeter({});
     } else {
         m_moving = true;
         m_model->removeRow(row);
         m_moving = false;
         for (int r = row; r <= m_model->dataRowCount(); ++r)
             m_model->setCell(r, kNo, std::to_string(r));
-        if (row <= m_model->dataRowCount())
-            selectInView(row);
         showRow(row);
+        // The meter that moved up into the place is the selected one now.
+        selectMeter(m_model->cell(row, kSerial));
     }
     if (gridIsEmpty())
         clearEdits();
@@ -321,22 +399,21 @@ void TMetersView::deleteSelected()
 void TMetersView::deleteAllListed()
 {
     // Emptying the list is as destructive as "Delete All": it is confirmed the same way.
-    if (!m_context.op.askYesNo("Delete Confirmation", "Are you sure you want to delete ALL meters?",
-                               MessageIcon::Warning))
+    if (!m_context.op.askYesNo(kDeleteCaption, "Are you sure you want to delete ALL meters?", MessageIcon::Warning))
         return;
-    for (int row = 1; row <= m_model->dataRowCount(); ++row) {
-        const std::string& id = m_model->cell(row, kSerial);
-        if (id.empty())
-            continue;
-        m_context.meters.DeleteMeter(id);
+    std::vector<std::string> ids;
+    ids.reserve(static_cast<std::size_t>(m_model->dataRowCount()));
+    for (int row = 1; row <= m_model->dataRowCount(); ++row)
+        if (!m_model->cell(row, kSerial).empty())
+            ids.push_back(m_model->cell(row, kSerial));
+    // Every listed meter in one pass over the file: row by row would move the later records
+    // down once for each of them.
+    if (!ids.empty() && !m_context.meters.DeleteMeters(ids)) {
         const FileOutcome& outcome = m_context.meters.lastOutcome();
         if (outcome.status == FileStatus::IoError) {
             m_context.errorLog.LogErrorCode(logcode::MetersDeleteAll);
             m_context.errorLog.LogErrorText(outcome.error);
-            break;
         }
-        if (outcome.status == FileStatus::Missing)
-            break; // logged by the delete; every further row would only log the same
     }
     LoadMetersGrid();
     if (gridIsEmpty())
@@ -362,58 +439,69 @@ void TMetersView::importFile()
 
 bool TMetersView::ImportMetersCsv(const std::string& fileName)
 {
-    std::vector<std::string> lines;
+    using Outcome = MetersCsvRead::Outcome;
+    const std::filesystem::path file(fileName);
+    const CodePage page = settingsCodePage(m_context.settings);
+    FileSource source(file);
     std::string error;
-    if (!readTextLines(fileName, lines, error)) {
-        m_context.op.showMessage(kFileErrorCaption, "You chose wrong file for import!\nContact administrator!",
-                                 MessageIcon::Warning);
+    MetersCsvRead read;
+    if (!source.open(error)) {
+        read.outcome = Outcome::ReadError;
+        read.error = error;
+    } else {
+        ImportProgressWindow progress(this, "Reading " + QString::fromStdString(file.filename().string()) + "...");
+        try {
+            read = readMetersCsv(source, m_context.settings.ExportSeparator, page, progress.callback());
+        } catch (const std::exception& e) {
+            read = MetersCsvRead();
+            read.outcome = Outcome::ReadError;
+            read.error = "Cannot import " + fileName + ": " + e.what();
+        }
+    }
+    switch (read.outcome) {
+    case Outcome::ReadError:
+        m_context.op.showMessage(kFileErrorCaption, kWrongImportFileText, MessageIcon::Warning);
         m_context.errorLog.LogErrorCode(logcode::CsvImport);
-        m_context.errorLog.LogErrorText(error);
+        m_context.errorLog.LogErrorText(read.error);
         return false;
-    }
-    if (lines.empty())
+    case Outcome::Empty:
         return false;
-
-    // The lines are shown after the meters already listed while they are saved.
-    if (!m_model->cell(1, kNo).empty())
-        m_model->appendRow();
-    bool tooMany = false;
-    bool interrupted = false;
-    for (const std::string& line : lines) {
-        const CsvFields split = splitCsvLine(line, m_context.settings.ExportSeparator, kMetersMaxSeparators);
-        if (split.tooMany) {
-            m_context.op.showMessage(kProgramCaption, kTooManyDataText, MessageIcon::Warning);
-            tooMany = true;
-            break;
-        }
-        const std::string id = split.fields.size() > 0 ? split.fields[0] : std::string();
-        const std::string key = split.fields.size() > 1 ? split.fields[1] : std::string();
-        // A line without an ID (a blank line) names no meter.
-        if (id.empty())
-            continue;
-        const int last = m_model->dataRowCount();
-        m_model->setCell(last, kNo, std::to_string(last));
-        m_model->setCell(last, kSerial, id);
-        m_model->setCell(last, kKey, key);
-        const int result = m_context.meters.SaveMeter(id, key);
-        if (result == MetersFile::MeterAdded) {
-            m_model->appendRow();
-        } else if (result == MetersFile::SaveFailed) {
-            m_context.op.showMessage(kProgramCaption, "Meter " + id + " is not saved!", MessageIcon::Warning);
-            // Only a missing or unusable file fails a save: the lines after it would fail too.
-            interrupted = true;
-            break;
-        }
+    case Outcome::Cancelled:
+        return true; // nothing was saved, as the operator asked
+    case Outcome::Utf16:
+        m_context.op.showMessage(kImportRefusedCaption, utf16RefusedText(file), MessageIcon::Warning);
+        return false;
+    case Outcome::TooManyMeters:
+        m_context.op.showMessage(kImportRefusedCaption,
+                                 file.filename().string() + " holds more than " + std::to_string(kMaxImportMeters)
+                                     + " meters.\nNothing was imported.",
+                                 MessageIcon::Warning);
+        return false;
+    case Outcome::TooManyData:
+        m_context.op.showMessage(kProgramCaption, kTooManyDataText, MessageIcon::Warning);
+        break; // the meters of the lines before it are saved
+    case Outcome::Read:
+        break;
     }
-    if (m_model->dataRowCount() > 1 && m_model->cell(m_model->dataRowCount(), kNo).empty())
-        m_model->removeRow(m_model->dataRowCount());
-    LoadMetersGrid();
 
-    if (interrupted) {
+    std::vector<MeterKeyRecord> meters;
+    meters.reserve(read.meters.size());
+    for (MetersCsvLine& m : read.meters)
+        meters.push_back({std::move(m.id), std::move(m.key)});
+    MetersFile::SaveCount saved;
+    if (!meters.empty() && !m_context.meters.SaveMeters(meters, &saved)) {
+        LoadMetersGrid();
+        m_context.op.showMessage(kProgramCaption, "Meter " + meters.front().id + " is not saved!", MessageIcon::Warning);
         m_context.op.showMessage("Error import", "Errors during import!\nPlease, correct...", MessageIcon::Warning);
         return false;
     }
-    return !tooMany;
+    LoadMetersGrid();
+    std::string summary = importSummary(file, read, saved);
+    if (meters.empty() && !read.anySeparator)
+        summary += "\n\n" + noFieldsText(file, m_context.settings.ExportSeparator, page);
+    m_context.op.showMessage(kProgramCaption, summary,
+                             read.skipped.empty() ? MessageIcon::Information : MessageIcon::Warning);
+    return read.outcome == Outcome::Read && !meters.empty();
 }
 
 } // namespace palvero

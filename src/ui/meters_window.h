@@ -45,7 +45,8 @@ public:
     void LoadMetersGrid();
     // "Delete All": empties the file after the operator's Yes.
     void ClearMeters();
-    // Saves the meters of a CSV file (ID and key per line); false when the import failed.
+    // Saves the meters of a CSV file (ID and key per line) in one write, and says in one box
+    // what it added, changed and skipped; false when the import failed.
     bool ImportMetersCsv(const std::string& fileName);
 
     // The commands of the buttons and the popup menu.
@@ -74,10 +75,13 @@ public:
 protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void buildWindow();
     void rowSelected(int gridRow);
+    // Selects the first row listing the meter, or nothing when none does.
+    void selectMeter(const std::string& meterId);
     void showRow(int gridRow);
     void selectInView(int gridRow);
     bool gridIsEmpty() const;
@@ -86,6 +90,7 @@ private:
     MetersViewContext m_context;
     TextGridModel* m_model = nullptr;
     int m_selectedRow = -1;
+    std::string m_selectedId; // the meter of the selected row
     // Set while the window itself moves the view's current row.
     bool m_moving = false;
 };

@@ -1,8 +1,10 @@
 #include "program.h"
 
+#include "cell_text.h"
 #include "settings_file.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 
 namespace palvero {
@@ -13,6 +15,8 @@ Program::Program(const std::filesystem::path& programFile)
     , m_meters(m_paths.dataFolder(), m_errorLog)
     , m_templateFile(m_paths.templateFolder())
 {
+    // Every cell shown or typed follows the code page of the settings record.
+    bindCellCodePage(&m_settings);
     m_main = std::make_unique<TForm1>(MainWindowContext{m_settings, m_formats, m_operator, m_errorLog, &m_meters,
                                                         m_port, m_sleeper, m_paths});
     m_operator.setParent(m_main.get());
@@ -21,6 +25,10 @@ Program::Program(const std::filesystem::path& programFile)
     m_settingsWindow = std::make_unique<TSettings>(SettingsWindowContext{
         m_settings, m_main->table(), m_main->reading(), m_commandPort, m_sleeper, m_operator, m_paths});
     connectSettingsWindow();
+    QObject::connect(m_settingsWindow.get(), &TSettings::codePageChanged, m_main.get(), [] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            window->update();
+    });
 
     m_templates = std::make_unique<TTemplates>(
         TemplatesWindowContext{m_settings, m_operator, m_templateFile, m_paths, m_main.get()});
@@ -59,7 +67,7 @@ Program::Program(const std::filesystem::path& programFile)
     m_signalChart = std::make_unique<TForm5>(m_main->table());
     m_main->attachSignalChart(m_signalChart.get());
     QObject::connect(m_templateChoice.get(), &TForm3::importStarting, m_main.get(),
-                     [this] { m_main->recordUndo("Import from CSV"); });
+                     [this] { m_main->recordImportUndo(); });
     QObject::connect(m_templateChoice.get(), &TForm3::importFinished, m_main.get(), &TForm1::commitUndo);
 }
 
@@ -73,6 +81,7 @@ void Program::connectSettingsWindow()
 
 Program::~Program()
 {
+    bindCellCodePage(nullptr);
     m_operator.setParent(nullptr);
     m_reportsOperator.setParent(nullptr);
     m_metersOperator.setParent(nullptr);

@@ -1,5 +1,7 @@
 #include "report_model.h"
 
+#include "cell_text.h"
+
 namespace palvero {
 
 const std::array<const char*, ReportModel::kColumns>& ReportModel::titles()
@@ -40,7 +42,7 @@ QVariant ReportModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || role != Qt::DisplayRole || index.row() >= m_published)
         return {};
     const std::string_view text = m_rows.cell(index.row(), index.column());
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); // single-byte text
+    return cellText(text);
 }
 
 QVariant ReportModel::headerData(int section, Qt::Orientation orientation, int role) const

@@ -1,5 +1,6 @@
 #include "settings_window.h"
 
+#include "cell_text.h"
 #include "colour_button.h"
 #include "settings_file.h"
 #include "status_lamp.h"
@@ -570,11 +571,44 @@ QWidget* TSettings::buildAdditionalPage()
     QLineEdit** members[kTitleFields] = {&Edit1, &Edit2, &Edit3, &Edit4, &Edit5, &Edit6, &Edit7, &Edit8, &Edit9};
     for (int i = 0; i < kTitleFields; ++i) {
         const QByteArray name = "Edit" + QByteArray::number(i + 1);
-        m_titles[i] = *members[i] = textEdit(name.constData(), kTitleLength, fields[i], page);
+        // Titles are single-byte text in the code page, like every cell.
+        auto* edit = new QLineEdit(page);
+        edit->setObjectName(name);
+        edit->setMaxLength(kTitleLength);
+        refuseUnheldCharacters(edit);
+        std::string Settings::*const field = fields[i];
+        connect(edit, &QLineEdit::textChanged, this,
+                [this, field](const QString& text) { m_context.settings.*field = cellBytes(text); });
+        m_showers.push_back([this, edit, field] { edit->setText(cellText(m_context.settings.*field)); });
+        m_titles[i] = *members[i] = edit;
         titles->addWidget(new QLabel(QString("Title %1").arg(i + 1), page), i + 2, 0);
         titles->addWidget(m_titles[i], i + 2, 1);
     }
     titles->setRowStretch(kTitleFields + 2, 1);
+
+    // The code page: which character each byte of a cell or a file stands for.
+    auto* codePageLabel = new QLabel("Code page of texts:", page);
+    Combo_codePage = new QComboBox(page);
+    Combo_codePage->setObjectName("Combo_codePage");
+    Combo_codePage->addItem("Windows-1251 (Cyrillic)", QString::fromLatin1(kWindows1251Name));
+    Combo_codePage->addItem("Windows-1252 (Western)", QString::fromLatin1(kWindows1252Name));
+    Combo_codePage->setToolTip("How the bytes of cells, data files and CSV files are shown and typed; "
+                               "the bytes themselves stay as they are");
+    codePageLabel->setBuddy(Combo_codePage);
+    connect(Combo_codePage, qOverload<int>(&QComboBox::currentIndexChanged), this, [this](int index) {
+        if (index < 0)
+            return;
+        m_context.settings.CodePage = Combo_codePage->itemData(index).toString().toStdString();
+        emit codePageChanged();
+    });
+    m_showers.push_back([this] {
+        const std::string before = Combo_codePage->currentData().toString().toStdString();
+        Combo_codePage->setCurrentIndex(settingsCodePage(m_context.settings) == CodePage::Windows1251 ? 0 : 1);
+        if (Combo_codePage->currentData().toString().toStdString() != before)
+            emit codePageChanged();
+    });
+    titles->addWidget(codePageLabel, kTitleFields + 3, 0);
+    titles->addWidget(Combo_codePage, kTitleFields + 3, 1);
 
     top->addSpacing(40);
     auto* colours = new QGridLayout;

@@ -182,12 +182,18 @@ public:
     QLineEdit* Edit7 = nullptr;
     QLineEdit* Edit8 = nullptr;
     QLineEdit* Edit9 = nullptr;
+    QComboBox* Combo_codePage = nullptr;
     QCheckBox* Check_enableColorMrv = nullptr;
     ColourButton* Color_testMrv = nullptr;
     ColourButton* Color_processMrv = nullptr;
     ColourButton* Color_doneMrv = nullptr;
     QPushButton* BitBtn4 = nullptr; // Close
     QPushButton* BitBtn5 = nullptr; // Apply, second page
+
+signals:
+    // The code page of the record changed (chosen, or read from the file): what shows cells
+    // shows them anew.
+    void codePageChanged();
 
 protected:
     void showEvent(QShowEvent* event) override;

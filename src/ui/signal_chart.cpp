@@ -72,6 +72,7 @@ TForm5::TForm5(MeterTable& table, QWidget* parent)
     Edit_searchMeter = new QLineEdit(this);
     Edit_searchMeter->setObjectName("Edit_searchMeter");
     Edit_searchMeter->setMaxLength(8);
+    refuseUnheldCharacters(Edit_searchMeter);
     Edit_searchMeter->setFixedWidth(QFontMetrics(Edit_searchMeter->font()).horizontalAdvance("000000000") + 16);
     Edit_searchMeter->setToolTip("The bar of the meter with exactly this ID is drawn in blue");
     Label1->setBuddy(Edit_searchMeter);

@@ -1,6 +1,7 @@
 #include "template_choice_window.h"
 
 #include "cell_text.h"
+#include "import_progress.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -28,6 +29,7 @@ TForm3::TForm3(TemplateChoiceContext context)
     Combo_templates->setInsertPolicy(QComboBox::NoInsert);
     Combo_templates->setMinimumContentsLength(28);
     Combo_templates->setToolTip("A saved template, or <None> for the table as it is");
+    refuseUnheldCharacters(Combo_templates->lineEdit());
     Label1->setBuddy(Combo_templates);
     Label2 = new QLabel("If you select <None> then file will be open/save ", this);
     Label2->setObjectName("Label2");
@@ -100,7 +102,8 @@ void TForm3::apply()
 {
     hide();
     const std::string name = cellBytes(Combo_templates->currentText());
-    const TableCsvOptions options{m_context.settings.ExportSeparator, m_context.settings.SimpleExport};
+    const TableCsvOptions options{m_context.settings.ExportSeparator, m_context.settings.SimpleExport,
+                                  settingsCodePage(m_context.settings)};
     const std::filesystem::path folder = m_context.paths.dataFolder();
     if (m_mode == ExportMode) {
         m_last = ExportTableCsv(m_context.table, name, options, m_context.templates, folder, m_context.op,
@@ -108,8 +111,11 @@ void TForm3::apply()
         return;
     }
     emit importStarting();
-    m_last = ImportTableCsv(m_context.table, name, options, m_context.templates, folder, m_context.op,
-                            m_context.errorLog);
+    {
+        ImportProgressWindow progress(m_context.anchor, QStringLiteral("Reading the file..."));
+        m_last = ImportTableCsv(m_context.table, name, options, m_context.templates, folder, m_context.op,
+                                m_context.errorLog, progress.callback());
+    }
     emit importFinished();
     if (m_last.status == TableCsvResult::Status::Done && m_last.rows > 0)
         emit tableImported();

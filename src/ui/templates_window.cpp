@@ -4,6 +4,7 @@
 
 #include "cell_text.h"
 #include "csv.h"
+#include "csv_reader.h"
 #include "table_csv.h"
 
 #include <QApplication>
@@ -41,6 +42,8 @@ constexpr char kLoadFailedPrefix[] = "Unsuccesfull import - ";
 constexpr char kImportText[] = "Import";
 constexpr char kExportText[] = "Export";
 constexpr int kSampleFieldChars = 50;
+// A sample is for the eye: more lines than this are not shown.
+constexpr int kSampleRows = 1000;
 
 // Data cells of the selected template column on the highlight colour with white text,
 // the others on white with black text.
@@ -110,6 +113,7 @@ void TTemplates::buildWindow()
     Edit_templateName = new QLineEdit(GroupBox1);
     Edit_templateName->setObjectName("Edit_templateName");
     Edit_templateName->setMaxLength(static_cast<int>(TemplateRecord::kNameCapacity));
+    refuseUnheldCharacters(Edit_templateName);
     Label2->setBuddy(Edit_templateName);
     Label_oldTemplates = namedLabel("Saved templates:", "Label_oldTemplates", GroupBox1);
     Combo_oldTemplates = new QComboBox(GroupBox1);
@@ -327,13 +331,9 @@ void TTemplates::loadTemplate(const QString& name)
         if (m_selected != columntype::None && m_selected >= count)
             selectColumn(-1);
         clearHeaderCells();
-        // Typed positions fill the header cells from the left; the types stay as stored.
-        int header = 0;
-        for (int i = 0; i < r.usableColumnCount(); ++i) {
-            const char* typeName = columntype::name(r.columnTypes[static_cast<std::size_t>(i)]);
-            if (*typeName)
-                setHeaderText(header++, QString::fromLatin1(typeName));
-        }
+        // Each column shows its own type, so that what is shown is what Save stores.
+        for (int i = 0; i < count; ++i)
+            setHeaderText(i, QString::fromLatin1(columntype::name(r.columnTypes[static_cast<std::size_t>(i)])));
         m_types = r.columnTypes;
     }
 }
@@ -434,6 +434,8 @@ void TTemplates::clearGrid()
 {
     clearDataRows();
     clearHeaderCells();
+    // The headers show the working types: both go together.
+    m_types.fill(columntype::None);
 }
 
 void TTemplates::loadFile()
@@ -444,30 +446,40 @@ void TTemplates::loadFile()
     if (!chosen || chosen->empty())
         return;
     try {
-        std::vector<std::string> lines;
+        FileSource source(*chosen);
         std::string error;
-        if (!readTextLines(*chosen, lines, error)) {
+        CsvReadRules rules;
+        rules.separator = m_context.settings.ExportSeparator;
+        rules.codePage = settingsCodePage(m_context.settings);
+        rules.maxSeparators = kTemplateSampleMaxSeparators;
+        CsvReader reader(source, rules);
+        CsvRecord record;
+        CsvReader::Next next = source.open(error) ? reader.next(record) : CsvReader::Next::ReadError;
+        if (next == CsvReader::Next::Utf16) {
+            m_context.op.showMessage(kImportRefusedCaption, utf16RefusedText(*chosen), MessageIcon::Warning);
+            return;
+        }
+        if (next == CsvReader::Next::ReadError) {
             m_context.op.showMessage(kImportFileErrorCaption, kWrongImportFileText, MessageIcon::Warning);
             return;
         }
-        if (lines.empty())
+        if (next != CsvReader::Next::Record)
             return;
         clearDataRows();
-        int row = 0;
-        for (const std::string& line : lines) {
-            const CsvFields split =
-                splitCsvLine(line, m_context.settings.ExportSeparator, kTemplateSampleMaxSeparators);
-            const int shown = std::min<int>(static_cast<int>(split.fields.size()), StringGrid1->columnCount());
+        for (int row = 0; next == CsvReader::Next::Record && row < kSampleRows; next = reader.next(record)) {
+            const int shown = std::min<int>(static_cast<int>(record.fields.size()), StringGrid1->columnCount());
             for (int c = 0; c < shown; ++c) {
-                const std::string& field = split.fields[static_cast<std::size_t>(c)];
-                StringGrid1->setItem(row, c, new QTableWidgetItem(cellText(field.substr(0, kSampleFieldChars))));
+                const std::string& field = record.fields[static_cast<std::size_t>(c)];
+                StringGrid1->setItem(row, c, new QTableWidgetItem(cellText(std::string_view(field).substr(0, kSampleFieldChars))));
             }
-            if (split.tooMany) {
+            if (record.tooMany) {
                 message(kTooManyDataText);
                 return;
             }
             StringGrid1->setRowCount(++row + 1);
         }
+        if (next == CsvReader::Next::ReadError)
+            m_context.op.showMessage(kImportFileErrorCaption, kWrongImportFileText, MessageIcon::Warning);
     } catch (const std::exception& e) {
         message(std::string(kLoadFailedPrefix) + e.what());
     }

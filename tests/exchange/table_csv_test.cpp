@@ -5,7 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <fstream>
 #include <map>
+#include <thread>
 
 namespace palvero {
 namespace {
@@ -197,8 +202,6 @@ TEST_F(TableCsvTest, ImportFillsEachModeAndEndsWithAnEmptyRow)
          {{{0, "1"}, {15, "text"}, {1, "11111111"}, {14, "KEY"}, {2, "ABC"}}, {}}},
         {"no template of that name reads as <None>", "Nowhere", true, ";", "Flat;12345678;Heat;\r\n",
          {{{0, "1"}, {15, "Flat"}, {1, "12345678"}, {5, "Heat"}}, {}}},
-        {"two-character separator finds no field", "<None>", false, "::", "1::11111111::\r\n2::\r\n",
-         {{{0, "1"}}, {{0, "2"}}, {}}},
         {"control bytes show as dots", "<None>", false, ";", std::string("1;A\tB\x7F\0\xE9;\r\n", 11),
          {{{0, "1"}, {1, "A.B..\xE9"}}, {}}},
     };
@@ -308,6 +311,172 @@ TEST_F(TableCsvTest, ImportThatFailsLeavesTheTableAsItWas)
     EXPECT_EQ(ImportTableCsv(table, "", options, templates, dir.path(), op, log).status, Status::NoTemplateFile);
     EXPECT_TRUE(op.dialogs.empty());
     EXPECT_EQ(views.lastStatus, "1:Nothing read: the template file tmplates.dat is missing");
+}
+
+
+TEST_F(TableCsvTest, ImportThatGivesNoFieldChangesNothing)
+{
+    const struct {
+        const char* name;
+        std::string separator;
+        std::string content;
+        std::string shown;
+    } cases[] = {
+        {"wrong separator", ";", "11111111,KAM,\r\n22222222,KAM,\r\n",
+         "Error import|No line of in.csv holds a field divided by the export separator \";\".\nNothing was imported. "
+         "Check the separator in Tools->Settings (Export separator:) and import again.\n\nline 1: no separator "
+         "\";\"\nline 2: no separator \";\""},
+        {"only empty fields", ",", ",,,\r\n,\r\n",
+         "Error import|No line of in.csv holds a field divided by the export separator \",\".\nNothing was imported. "
+         "Check the separator in Tools->Settings (Export separator:) and import again."},
+        {"two-character separator", "::", "1::11111111::\r\n",
+         "Error import|No line of in.csv holds a field divided by the export separator \"::\".\nNothing was "
+         "imported. Check the separator in Tools->Settings (Export separator:) and import again.\n\nline 1: no "
+         "separator \"::\""},
+        {"UTF-16", ";", std::string("\xFF\xFE" "1\0;\0", 6),
+         "Error import|in.csv is a UTF-16 text file, which the import does not read.\nSave it as CSV (UTF-8, or the "
+         "code page set in Tools->Settings) and import it again."},
+    };
+    fillTwoMeters();
+    const Rows before = rowsOf(table);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        options.separator = c.separator;
+        writeFile(in, c.content);
+        op.messages.clear();
+        EXPECT_EQ(importFrom("<None>").status, Status::Refused);
+        ASSERT_EQ(op.messages.size(), 1u);
+        EXPECT_EQ(op.messages[0].caption + "|" + op.messages[0].text, c.shown);
+        EXPECT_EQ(views.lastStatus, "1:Nothing read from " + in + ", the table is unchanged");
+        EXPECT_EQ(rowsOf(table), before);
+        EXPECT_EQ(views.rebuilt, 0);
+    }
+
+    // Cancelled while reading: nothing changes either.
+    writeFile(in, std::string(3 << 20, 'x') + ";\r\n");
+    options.separator = ";";
+    op.fileAnswers.push_back(in);
+    const TableCsvResult r = ImportTableCsv(table, "<None>", options, templates, dir.path(), op, log,
+                                            [](std::uint64_t done, std::uint64_t) { return done == 0; });
+    EXPECT_EQ(r.status, Status::Stopped);
+    EXPECT_EQ(views.lastStatus, "1:Import cancelled, the table is unchanged");
+    EXPECT_EQ(rowsOf(table), before);
+}
+
+TEST_F(TableCsvTest, LinesThatGiveNoRowAreSkippedAndNamed)
+{
+    options.codePage = CodePage::Windows1251;
+    writeFile(in, "\xEF\xBB\xBF" "1;\xD0\x96\xD0\xB8\xD0\xB2\xD0\xBE;\r\nHeading\r\n\"3\";\"a;\"\"b\"\"\";\r\n"
+                  "4;\xC3\xA9;\r\n5;" + std::string(kMaxFieldBytes + 1, 'x') + ";\r\n");
+    const TableCsvResult r = importFrom("<None>");
+    EXPECT_EQ(r.status, Status::Done);
+    EXPECT_EQ(rowsOf(table), (Rows{{{0, "1"}, {1, "\xC6\xE8\xE2\xEE"}}, {{0, "3"}, {1, "a;\"b\""}}, {}}));
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].text, "2 rows read from in.csv; 3 lines give no row:\nline 2: no separator \";\"\n"
+                                   "line 4: \"\xC3\xA9\" (U+00E9) is not in Windows-1251\n"
+                                   "line 5: a field is longer than 4096 bytes");
+    EXPECT_EQ(views.lastStatus, "1:2 rows read from " + in + ", 3 lines skipped");
+}
+
+TEST_F(TableCsvTest, ExportQuotesOnlyWhatTheImportWouldDivide)
+{
+    fill({{{col::No, "1"}, {col::MeterId, "11111111"}, {col::ControlFields, "L=0x2E, C=0x44"},
+           {col::FreeText, "say \"hi\""}}});
+    const struct {
+        std::string separator;
+        std::string line;
+    } cases[] = {
+        {";", "1;11111111;;;L=0x2E, C=0x44;;;;;;;;;;;\"say \"\"hi\"\"\";;;;\r\n"},
+        {",", "1,11111111,,,\"L=0x2E, C=0x44\",,,,,,,,,,,\"say \"\"hi\"\"\",,,,\r\n"},
+    };
+    const Rows before = rowsOf(table);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.separator);
+        options.separator = c.separator;
+        ASSERT_EQ(exportAs("<None>", in).status, Status::Done);
+        EXPECT_EQ(readFile(in), c.line);
+        ASSERT_EQ(importFrom("<None>").status, Status::Done);
+        Rows back = before;
+        back.emplace_back();
+        EXPECT_EQ(rowsOf(table), back);
+        table.clearData();
+        fill(before);
+    }
+}
+
+TEST(ReadTableCsv, MoreRowsThanTheTableTakesAreRefused)
+{
+    std::string lines;
+    for (int i = 0; i <= kMaxImportRows; ++i)
+        lines += "1;\n";
+    MemorySource source(lines);
+    EXPECT_EQ(readTableCsv(source, nullptr, {}, 1).outcome, TableCsvRows::Outcome::TooManyRows);
+    MemorySource fewer(std::string_view(lines).substr(2));
+    const TableCsvRows read = readTableCsv(fewer, nullptr, {}, 1);
+    EXPECT_EQ(read.outcome, TableCsvRows::Outcome::Read);
+    EXPECT_EQ(read.rows.rowCount(), kMaxImportRows + 2);
+}
+
+TEST_F(TableCsvTest, FilesThatCannotBeReadEndTheImportOnly)
+{
+    std::vector<std::string> unreadable = {dir.path().string()};
+    if (std::filesystem::exists("/proc/self/mem"))
+        unreadable.push_back("/proc/self/mem"); // a read there fails with an I/O error
+    fillTwoMeters();
+    const Rows before = rowsOf(table);
+    for (const std::string& path : unreadable) {
+        SCOPED_TRACE(path);
+        op.messages.clear();
+        log.lines.clear();
+        op.fileAnswers.push_back(path);
+        EXPECT_EQ(ImportTableCsv(table, "<None>", options, templates, dir.path(), op, log).status, Status::FileError);
+        ASSERT_EQ(op.messages.size(), 1u);
+        EXPECT_EQ(op.messages[0].text, "You chose wrong file for import!\nContact administrator!");
+        ASSERT_EQ(log.lines.size(), 2u);
+        EXPECT_EQ(log.lines[0], "code 11");
+        EXPECT_EQ(log.lines[1].rfind("text Cannot read " + path + ": ", 0), 0u) << log.lines[1];
+        EXPECT_EQ(rowsOf(table), before);
+    }
+}
+
+long peakKiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+TEST_F(TableCsvTest, HugeFilesAreReadInBoundedMemory)
+{
+    fillTwoMeters();
+    const Rows before = rowsOf(table);
+    const long peakBefore = peakKiB();
+
+    // 200 MB of line feeds through a pipe: nothing on the disk, nothing to import.
+    const auto pipe = dir / "feeds.csv";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::thread writer([&] {
+        std::ofstream out(pipe, std::ios::binary);
+        const std::string feeds(1 << 20, '\n');
+        for (int i = 0; i < 200; ++i)
+            out.write(feeds.data(), static_cast<std::streamsize>(feeds.size()));
+    });
+    op.fileAnswers.push_back(pipe.string());
+    const TableCsvResult feeds = ImportTableCsv(table, "<None>", options, templates, dir.path(), op, log);
+    writer.join();
+    EXPECT_EQ(feeds.status, Status::Done);
+    EXPECT_EQ(feeds.rows, 0);
+    EXPECT_EQ(rowsOf(table), before);
+
+    // One line of 1 GiB in a sparse file: its first field is read, the rest passed over.
+    const auto sparse = dir / "one-line.csv";
+    writeFile(sparse, "12345678;");
+    std::filesystem::resize_file(sparse, std::uintmax_t(1) << 30);
+    op.fileAnswers.push_back(sparse.string());
+    const TableCsvResult line = ImportTableCsv(table, "<None>", options, templates, dir.path(), op, log);
+    EXPECT_EQ(line.status, Status::Done);
+    EXPECT_EQ(rowsOf(table), (Rows{{{0, "12345678"}}, {}}));
+    EXPECT_LT(peakKiB() - peakBefore, 64 * 1024);
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <tuple>
 
 #include <unistd.h>
@@ -158,21 +160,50 @@ const char* const kCommunicationPage =
 const char* const kAdditionalPage =
     "[Titles]\r\nCount=0\r\nTitle1=\r\nTitle2=\r\nTitle3=\r\nTitle4=\r\nTitle5=\r\nTitle6=\r\nTitle7=\r\n"
     "Title8=\r\nTitle9=\r\n"
-    "[Misc]\r\nColorMrv=0\r\nColorTest=0\r\nColorProcess=16711680\r\nColorDone=32768\r\n";
+    "[Misc]\r\nColorMrv=0\r\nColorTest=0\r\nColorProcess=16711680\r\nColorDone=32768\r\n"
+    "[Palvero]\r\nCodePage=Windows-1252\r\n";
+
+TEST(SettingsLoad, CodePageFollowsTheSystemLanguageUntilChosen)
+{
+    const char* before = std::getenv("LC_ALL");
+    const std::string saved = before ? before : "";
+    const struct {
+        const char* language;
+        const char* ini;
+        const char* page;
+    } cases[] = {
+        {"bg_BG.UTF-8", "", "Windows-1251"},
+        {"uk_UA.UTF-8", "[Palvero]\r\nCodePage=cp1251\r\n", "Windows-1251"}, // unknown: the system's
+        {"en_GB.UTF-8", "", "Windows-1252"},
+        {"bg_BG.UTF-8", "[palvero]\r\ncodepage=windows-1252\r\n", "windows-1252"},
+    };
+    for (const auto& c : cases) {
+        setenv("LC_ALL", c.language, 1);
+        EXPECT_EQ(loadText(c.ini).CodePage, c.page) << c.language << " " << c.ini;
+        EXPECT_EQ(Settings{}.CodePage, codePageName(codePageForLanguage(c.language)));
+    }
+    if (before)
+        setenv("LC_ALL", saved.c_str(), 1);
+    else
+        unsetenv("LC_ALL");
+}
 
 TEST(SettingsSave, ApplyWritesItsKeysInOrder)
 {
     TempDir dir;
-    ASSERT_TRUE(saveCommunicationPage(Settings{}, dir / "comm.ini"));
+    Settings western;
+    western.CodePage = "Windows-1252";
+    ASSERT_TRUE(saveCommunicationPage(western, dir / "comm.ini"));
     EXPECT_EQ(readFile(dir / "comm.ini"), kCommunicationPage);
-    ASSERT_TRUE(saveAdditionalPage(Settings{}, dir / "additional.ini"));
+    ASSERT_TRUE(saveAdditionalPage(western, dir / "additional.ini"));
     EXPECT_EQ(readFile(dir / "additional.ini"), kAdditionalPage);
 
     // The additional page's colours join the existing "Misc" section after its last key.
-    ASSERT_TRUE(saveAdditionalPage(Settings{}, dir / "comm.ini"));
+    ASSERT_TRUE(saveAdditionalPage(western, dir / "comm.ini"));
+    const std::string additional = kAdditionalPage;
     std::string both = kCommunicationPage;
     both.insert(both.find("[Wireless]"), "ColorMrv=0\r\nColorTest=0\r\nColorProcess=16711680\r\nColorDone=32768\r\n");
-    both += std::string(kAdditionalPage).substr(0, std::string(kAdditionalPage).find("[Misc]"));
+    both += additional.substr(0, additional.find("[Misc]")) + additional.substr(additional.find("[Palvero]"));
     EXPECT_EQ(readFile(dir / "comm.ini"), both);
 }
 

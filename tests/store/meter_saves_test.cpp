@@ -44,6 +44,10 @@ TEST_F(MeterSavesTest, SaveMeterFromTableAddsOrUpdates)
     EXPECT_EQ(readFile(file), fileOf({{"11111111", kKeyB}, {"22222222", kKeyB}}));
     EXPECT_TRUE(log.lines.empty());
 
+    // Cut to 8 characters it would be another meter.
+    EXPECT_FALSE(SaveMeterFromTable(meters, log, "123456789", kKeyA));
+    EXPECT_EQ(readFile(file), fileOf({{"11111111", kKeyB}, {"22222222", kKeyB}}));
+
     std::filesystem::remove(file);
     EXPECT_FALSE(SaveMeterFromTable(meters, log, "22222222", kKeyB));
     EXPECT_EQ(log.lines, std::vector<std::string>{"code 41"});
@@ -60,7 +64,7 @@ TEST_F(MeterSavesTest, SaveNewMetersAddsOnlyWhatTheFileLacks)
         {"", kKeyA},         // no meter
         {"33333333", ""},    // stored without a key
         {"22222222", kKeyA}, // listed twice: added once, with its first key
-        {"123456789", kKeyA}, // stored as its first 8 characters
+        {"123456789", kKeyA}, // longer than the file keeps: not stored
     };
     for (size_t i = 0; i < rows.size(); ++i) {
         const int r = i == 0 ? 1 : t.appendRow();
@@ -69,7 +73,7 @@ TEST_F(MeterSavesTest, SaveNewMetersAddsOnlyWhatTheFileLacks)
     }
     SaveNewMeters(meters, log, t.grid());
     const std::string once =
-        fileOf({{"11111111", kKeyA}, {"22222222", kKeyB}, {"33333333", ""}, {"12345678", kKeyA}});
+        fileOf({{"11111111", kKeyA}, {"22222222", kKeyB}, {"33333333", ""}});
     EXPECT_EQ(readFile(file), once);
     // A second exit finds every meter stored.
     SaveNewMeters(meters, log, t.grid());

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
 namespace palvero {
 namespace {
@@ -150,6 +151,8 @@ TEST_F(MetersFileTest, MissingFileLogsItsCodeAndIsNeverCreated)
          logLine(63) + logLine(61)},
         {"DeleteMeter", [](MetersFile& m) { EXPECT_FALSE(m.DeleteMeter("A")); }, logLine(63) + logLine(41)},
         {"Truncate", [](MetersFile& m) { EXPECT_FALSE(m.Truncate()); }, ""},
+        {"SaveMeters", [](MetersFile& m) { EXPECT_FALSE(m.SaveMeters({{"A", "1"}})); }, logLine(63) + logLine(61)},
+        {"DeleteMeters", [](MetersFile& m) { EXPECT_FALSE(m.DeleteMeters({"A"})); }, logLine(63) + logLine(41)},
         {"ReadAll", [](MetersFile& m) { EXPECT_TRUE(m.ReadAll().empty()); }, ""},
     };
     std::filesystem::remove(file);
@@ -195,6 +198,45 @@ TEST_F(MetersFileTest, TrailingPartialRecordIsNoRecord)
     writeFile(file, whole + partial);
     EXPECT_TRUE(meters.DeleteMeter("A"));
     EXPECT_EQ(readFile(file), recordBytes("B", "2"));
+}
+
+TEST_F(MetersFileTest, ManyMetersAreSavedAndDeletedInOneWrite)
+{
+    const std::string partial = recordBytes("P", "9").substr(0, 17);
+    const struct {
+        const char* name;
+        std::vector<MeterKeyRecord> save;
+        std::vector<std::string> remove;
+        std::string after;
+        MetersFile::SaveCount count;
+        int removed;
+    } cases[] = {
+        {"added, changed, kept, unchanged",
+         {{"C", "3"}, {"A", "7"}, {"B", ""}, {"A", "7"}, {"C", ""}, {"123456789", "8"}},
+         {},
+         fileOf({{"A", "7"}, {"B", "2"}, {"A", "1"}, {"C", "3"}, {"12345678", "8"}}),
+         {2, 1, 2, 1},
+         0},
+        {"nothing new writes nothing", {{"A", "1"}, {"B", ""}}, {}, fileOf({{"A", "1"}, {"B", "2"}, {"A", "1"}}) + partial,
+         {0, 0, 1, 1}, 0},
+        // The first record of an ID goes first: listed twice, both go.
+        {"delete listed", {}, {"A", "Z", "A"}, recordBytes("B", "2"), {}, 2},
+        {"delete none", {}, {"Z"}, fileOf({{"A", "1"}, {"B", "2"}, {"A", "1"}}) + partial, {}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(file, fileOf({{"A", "1"}, {"B", "2"}, {"A", "1"}}) + partial);
+        MetersFile::SaveCount count;
+        int removed = -1;
+        EXPECT_TRUE(c.remove.empty() ? meters.SaveMeters(c.save, &count) : meters.DeleteMeters(c.remove, &removed));
+        EXPECT_EQ(readFile(file), c.after);
+        EXPECT_EQ(std::tie(count.added, count.keysChanged, count.keysKept, count.unchanged),
+                  std::tie(c.count.added, c.count.keysChanged, c.count.keysKept, c.count.unchanged));
+        if (!c.remove.empty()) {
+            EXPECT_EQ(removed, c.removed);
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "glog.txt"));
 }
 
 TEST_F(MetersFileTest, TruncateEmptiesTheFile)

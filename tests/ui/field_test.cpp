@@ -355,7 +355,7 @@ void FieldTest::undoOfAnImport()
     h.feedMeters({"10000001", "20000002"});
     palvero::test::writeFile(h.dir / "in.csv", "1;50000005;;;;;;;;;;;;;;;\r\n");
     h.op.fileAnswers.push_back((h.dir / "in.csv").string());
-    h.window->recordUndo("Import from CSV");
+    h.window->recordImportUndo();
     const TableCsvResult result =
         ImportTableCsv(h.table(), "<None>", TableCsvOptions{}, templates, h.dir / "files", h.op, h.log);
     h.window->commitUndo();
@@ -363,10 +363,27 @@ void FieldTest::undoOfAnImport()
     QVERIFY(h.table().findMeterRow("50000005") > 0);
     QCOMPARE(h.table().findMeterRow("10000001"), 0);
     h.feedMeters({"30000003"});
+    h.window->Check_noNew->setChecked(true); // as the program does after an import
     QCOMPARE(h.action("Undo1")->text(), QString("&Undo Import from CSV"));
     h.action("Undo1")->trigger();
     QCOMPARE(h.meterIds(), QStringList({"10000001", "20000002", "30000003"}));
     QCOMPARE(h.treeIds(), QStringList({"10000001", "20000002", "30000003"}));
+    // The import ticked "Do not add new devices"; its undo clears it again.
+    QVERIFY(!h.window->Check_noNew->isChecked());
+    QVERIFY(!h.table().doNotAddNew);
+
+    // Ticked before the import, it stays ticked after the undo; other commands leave it alone.
+    h.window->Check_noNew->setChecked(true);
+    h.op.fileAnswers.push_back((h.dir / "in.csv").string());
+    h.window->recordImportUndo();
+    ImportTableCsv(h.table(), "<None>", TableCsvOptions{}, templates, h.dir / "files", h.op, h.log);
+    h.window->commitUndo();
+    h.window->clearTablePopup();
+    h.window->Check_noNew->setChecked(false);
+    h.action("Undo1")->trigger(); // the clearing
+    QVERIFY(!h.window->Check_noNew->isChecked());
+    h.action("Undo1")->trigger(); // the import
+    QVERIFY(h.window->Check_noNew->isChecked());
 }
 
 void FieldTest::captureHoldsTheBytesAndReplaysIntoTheSameTable()

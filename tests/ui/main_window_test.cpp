@@ -1280,6 +1280,14 @@ void MainWindowTest::savingFromTheMenus()
     QCOMPARE(meters.ReadAll(), (std::vector<MeterKeyRecord>{{"20000002", "K2new"}}));
     QVERIFY(h.log.codes.empty());
     QVERIFY(h.op.messages.empty());
+
+    // An ID the file cannot keep whole is refused, not cut into another meter.
+    h.table().setCell(2, col::MeterId, "200000021");
+    h.action("Saveupdatemeterindatabase1")->trigger();
+    QCOMPARE(meters.ReadAll(), (std::vector<MeterKeyRecord>{{"20000002", "K2new"}}));
+    QCOMPARE(h.op.messages.size(), size_t(1));
+    QCOMPARE(q(h.op.messages[0].text), QString("Meter ID \"200000021\" is longer than 8 characters, which "
+                                               "meters.mrv keeps: the meter is not saved."));
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -1,6 +1,8 @@
 // The meters and keys window over a meters.mrv in a folder of its own: the grid, the edit
 // fields, "New / Update", the deletes, import and export, every box through a scripted operator.
 
+#include "import_progress.h"
+#include "meters_csv.h"
 #include "meters_window.h"
 #include "scripted_operator.h"
 #include "temp_dir.h"
@@ -11,6 +13,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTableView>
 #include <QtTest>
@@ -111,6 +114,8 @@ private slots:
     void import();
     void importFailures();
     void exportWritesTheGrid();
+    void selectionFollowsTheGridAndEscCloses();
+    void longReadingShowsProgressWithCancel();
 };
 
 void MetersWindowTest::controlsAndLoading()
@@ -176,14 +181,15 @@ void MetersWindowTest::newOrUpdate_data()
     QTest::newRow("empty ID does nothing") << 0 << "" << QStringList{"11111111|K1", "22222222|K2"}
                                            << QStringList{"", kKey} << -1;
     // A new meter reloads the list and row 1 becomes the selected row.
+    // The selection stays on the meter the fields show.
     QTest::newRow("123 is saved as 00000123") << 0 << "123"
                                               << QStringList{"11111111|K1", "22222222|K2", "00000123|" + kKey}
-                                              << QStringList{"11111111", "K1"} << 1;
+                                              << QStringList{"00000123", kKey} << 3;
     QTest::newRow("update of the selected meter") << 2 << "22222222" << QStringList{"11111111|K1", "22222222|" + kKey}
                                                   << QStringList{"22222222", kKey} << 2;
-    // Another meter than the selected one: the selected row keeps its own meter.
+    // Another meter than the selected one: each row keeps its own meter, the selection moves to it.
     QTest::newRow("update of another meter") << 2 << "11111111" << QStringList{"11111111|" + kKey, "22222222|K2"}
-                                             << QStringList{"11111111", kKey} << 2;
+                                             << QStringList{"11111111", kKey} << 1;
 }
 
 void MetersWindowTest::newOrUpdate()
@@ -209,6 +215,7 @@ void MetersWindowTest::newOrUpdate()
     QCOMPARE(h.grid(), grid);
     QCOMPARE(h.edits(), edits);
     QCOMPARE(h.window->selectedRow(), selected);
+    QCOMPARE(h.window->Grid_meters->currentIndex().row(), std::max(selected - 1, -1));
 }
 
 void MetersWindowTest::deleting_data()
@@ -218,14 +225,26 @@ void MetersWindowTest::deleting_data()
     QTest::addColumn<QString>("how");
     QTest::addColumn<QStringList>("grid");
     QTest::addColumn<QStringList>("edits");
+    QTest::addColumn<QString>("asked");
 
-    QTest::newRow("the only row") << 1 << 1 << "button" << QStringList{"||"} << QStringList{"", ""};
+    const QString ask = "Delete Confirmation: Are you sure you want to delete meter %1?";
+    QTest::newRow("the only row") << 1 << 1 << "button" << QStringList{"||"} << QStringList{"", ""}
+                                  << ask.arg("11111111");
     QTest::newRow("a middle row") << 3 << 2 << "button" << QStringList{"1|11111111|K1", "2|33333333|K3"}
-                                  << QStringList{"33333333", "K3"};
+                                  << QStringList{"33333333", "K3"} << ask.arg("22222222");
     QTest::newRow("the last row, popup") << 3 << 3 << "popup" << QStringList{"1|11111111|K1", "2|22222222|K2"}
-                                         << QStringList{"", ""};
-    QTest::newRow("Delete key") << 2 << 1 << "key" << QStringList{"1|22222222|K2"} << QStringList{"22222222", "K2"};
-    QTest::newRow("nothing selected") << 1 << 0 << "button" << QStringList{"1|11111111|K1"} << QStringList{"", ""};
+                                         << QStringList{"", ""} << ask.arg("33333333");
+    QTest::newRow("Delete key") << 2 << 1 << "key" << QStringList{"1|22222222|K2"} << QStringList{"22222222", "K2"}
+                                << ask.arg("11111111");
+    QTest::newRow("held Delete key asks once") << 2 << 1 << "held" << QStringList{"1|22222222|K2"}
+                                               << QStringList{"22222222", "K2"} << ask.arg("11111111");
+    QTest::newRow("answered No") << 2 << 1 << "no" << QStringList{"1|11111111|K1", "2|22222222|K2"}
+                                 << QStringList{"11111111", "K1"} << ask.arg("11111111");
+    // The fields name another meter than the selected row: nothing is deleted.
+    QTest::newRow("fields show another meter") << 2 << 1 << "typed" << QStringList{"1|11111111|K1", "2|22222222|K2"}
+                                               << QStringList{"22222222", "K1"} << "";
+    QTest::newRow("nothing selected") << 1 << 0 << "button" << QStringList{"1|11111111|K1"} << QStringList{"", ""}
+                                      << "";
 }
 
 void MetersWindowTest::deleting()
@@ -235,16 +254,26 @@ void MetersWindowTest::deleting()
     QFETCH(QString, how);
     QFETCH(QStringList, grid);
     QFETCH(QStringList, edits);
+    QFETCH(QString, asked);
 
     Harness h(QStringList({"11111111", "22222222", "33333333"}).mid(0, meters));
     if (select > 0)
         h.select(select);
-    if (how == "button")
-        h.window->BitBtn2->click();
-    else if (how == "popup")
+    h.op.yesNoAnswers = {how != "no", true};
+    if (how == "typed")
+        h.window->Edit_id->setText("22222222");
+    if (how == "popup") {
         h.popup("Delete1")->trigger();
-    else
+    } else if (how == "key") {
         QTest::keyRelease(h.window->Grid_meters, Qt::Key_Delete);
+    } else if (how == "held") {
+        for (bool repeated : {false, true, true}) {
+            QKeyEvent release(QEvent::KeyRelease, Qt::Key_Delete, Qt::NoModifier, QString(), repeated);
+            QApplication::sendEvent(h.window->Grid_meters, &release);
+        }
+    } else {
+        h.window->BitBtn2->click();
+    }
     QCOMPARE(h.grid(), grid);
     QStringList file; // the file holds what the grid lists, with the keys as first stored
     for (const QString& row : grid)
@@ -252,7 +281,10 @@ void MetersWindowTest::deleting()
             file << row.section('|', 1);
     QCOMPARE(h.file(), file);
     QCOMPARE(h.edits(), edits);
-    QVERIFY(h.op.messages.empty());
+    QCOMPARE(h.shown(), asked.isEmpty() ? QStringList() : QStringList{asked});
+    // Whatever is selected now is what the fields show, unless the operator typed over them.
+    if (h.window->selectedRow() > 0 && how != "typed")
+        QCOMPARE(q(h.window->model().cell(h.window->selectedRow(), 1)), h.edits()[0]);
 }
 
 void MetersWindowTest::deleteAll_data()
@@ -304,22 +336,42 @@ void MetersWindowTest::import_data()
     QTest::addColumn<QStringList>("file");
     QTest::addColumn<QStringList>("shown");
 
-    QTest::newRow("closing separator keeps the key")
+    const QString summary = "Palvero: Import of meters from in.csv:\n";
+    const QString notImported = "Palvero: Not succesfull import!";
+    // A spreadsheet writes no closing separator: the last field is the key all the same.
+    QTest::newRow("with or without a closing separator")
         << ";" << QString("11111111;%1;\r\n22222222;%1\r\n00000001;%1;\n").arg(kKey)
-        << QStringList{"00000001|" + kKey, "11111111|" + kKey, "22222222|"} << QStringList();
-    QTest::newRow("other separator, blank line, cut to capacity")
-        << "," << QString("123456789,%1FF,\n\n33333333,,extra,").arg(kKey)
-        << QStringList{"00000001|K1", "12345678|" + kKey, "33333333|"} << QStringList();
+        << QStringList{"00000001|" + kKey, "11111111|" + kKey, "22222222|" + kKey}
+        << QStringList{summary + "2 meters added\n1 key changed"};
+    QTest::newRow("other separator, blank line, ID too long")
+        << "," << QString("123456789,%1,\n\n33333333,,extra,").arg(kKey) << QStringList{"00000001|K1", "33333333|"}
+        << QStringList{summary + "1 meter added\n0 keys changed\n1 line skipped:\n"
+                                 "line 1: the meter ID \"123456789\" is longer than 8 characters"};
     QTest::newRow("19 separators") << ";" << "44444444;" + kKey + QString(";").repeated(18)
-                                   << QStringList{"00000001|K1", "44444444|" + kKey} << QStringList();
+                                   << QStringList{"00000001|K1", "44444444|" + kKey}
+                                   << QStringList{summary + "1 meter added\n0 keys changed"};
     // The 20th separator ends the import; the lines before it stay saved.
     QTest::newRow("20 separators") << ";" << "55555555;;\r\n66666666;" + kKey + QString(";").repeated(19) + "\r\n7;;"
                                    << QStringList{"00000001|K1", "55555555|"}
                                    << QStringList{"Palvero: You are trying to import too many data!!!\n"
                                                   "Correct csv file and try again!",
-                                                  "Palvero: Not succesfull import!"};
-    QTest::newRow("empty file") << ";" << "" << QStringList{"00000001|K1"}
-                                << QStringList{"Palvero: Not succesfull import!"};
+                                                  summary + "1 meter added\n0 keys changed\n"
+                                                            "The import stopped at line 2: too many fields.",
+                                                  notImported};
+    QTest::newRow("empty file") << ";" << "" << QStringList{"00000001|K1"} << QStringList{notImported};
+    // The window reads back what its Export wrote; a meter given no key keeps its own.
+    QTest::newRow("its own Export") << ";" << QString("1;11111111;%1;\r\n2;00000001;;\r\n").arg(kKey)
+                                    << QStringList{"00000001|K1", "11111111|" + kKey}
+                                    << QStringList{summary + "1 meter added\n0 keys changed\n"
+                                                             "1 meter without a key in the file keeps its stored key"};
+    QTest::newRow("wrong separator") << ";" << "11111111,,\r\n" << QStringList{"00000001|K1"}
+                                     << QStringList{summary + "0 meters added\n0 keys changed\n1 line skipped:\n"
+                                                              "line 1: \"11111111,,\" is not a meter ID\n\n"
+                                                              "No line of in.csv holds a field divided by the export "
+                                                              "separator \";\".\nNothing was imported. Check the "
+                                                              "separator in Tools->Settings (Export separator:) and "
+                                                              "import again.",
+                                                    notImported};
 }
 
 void MetersWindowTest::import()
@@ -345,6 +397,7 @@ void MetersWindowTest::import()
     for (int i = 0; i < file.size(); ++i)
         grid << QString::number(i + 1) + "|" + file[i];
     QCOMPARE(h.grid(), grid);
+    QCOMPARE(h.window->selectedRow(), -1);
 }
 
 void MetersWindowTest::importFailures()
@@ -356,6 +409,16 @@ void MetersWindowTest::importFailures()
                                      "Palvero: Not succesfull import!"}));
     QCOMPARE(h.log.lines.size(), 2);
     QCOMPARE(h.log.lines[0], QString("code 11"));
+
+    // A folder, and a file whose read fails, are wrong files too: nothing is saved.
+    for (const std::string& path : {h.dir.path().string(), std::string("/proc/self/mem")}) {
+        h.op.messages.clear();
+        h.log.lines.clear();
+        QVERIFY(!h.window->ImportMetersCsv(path));
+        QCOMPARE(h.shown(), QStringList{"File Error: You chose wrong file for import!\nContact administrator!"});
+        QVERIFY(h.log.lines.value(1).startsWith(q("Cannot read " + path + ": ")));
+        QCOMPARE(h.file(), QStringList());
+    }
 
     // A missing meters.mrv ends the import at the first meter.
     std::filesystem::remove(h.data / "meters.mrv");
@@ -380,6 +443,61 @@ void MetersWindowTest::exportWritesTheGrid()
     QCOMPARE(q(h.op.dialogs[1].fileName), QString("meters.csv"));
     for (const char* name : {"button.csv", "popup.csv"})
         QCOMPARE(q(palvero::test::readFile(h.data / name)), QString("1|11111111|K1|\r\n2|22222222|K2|\r\n"));
+}
+
+void MetersWindowTest::selectionFollowsTheGridAndEscCloses()
+{
+    Harness h({"11111111", "22222222"});
+    h.select(2);
+    // Reloaded with the meter in another place, the selection goes along with it.
+    h.writeMeters({"22222222", "33333333"});
+    h.popup("Refresh1")->trigger();
+    QCOMPARE(h.window->selectedRow(), 1);
+    QCOMPARE(h.window->Grid_meters->currentIndex().row(), 0);
+    // Gone from the file, nothing is selected: Delete acts on nothing.
+    h.writeMeters({"33333333"});
+    h.popup("Refresh1")->trigger();
+    QCOMPARE(h.window->selectedRow(), -1);
+    h.window->BitBtn2->click();
+    QVERIFY(h.op.messages.empty());
+
+    h.select(1);
+    h.op.yesNoAnswers.push_back(true);
+    h.window->BitBtn5->click();
+    QCOMPARE(h.window->selectedRow(), -1);
+    QCOMPARE(h.edits(), QStringList({"", ""}));
+
+    h.window->open();
+    QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
+    QTest::keyClick(h.window->Grid_meters, Qt::Key_Escape);
+    QVERIFY(!h.window->isVisible());
+}
+
+void MetersWindowTest::longReadingShowsProgressWithCancel()
+{
+    {
+        ImportProgressWindow quick(nullptr, "Reading", 60000);
+        QVERIFY(quick.tick(0, 100) && quick.tick(50, 100));
+        QVERIFY(!quick.dialog()); // over before the time is up: no window
+    }
+    ImportProgressWindow slow(nullptr, "Reading in.csv...", 0);
+    QVERIFY(slow.tick(0, 4000));
+    QVERIFY(slow.dialog() && slow.dialog()->isVisible());
+    QCOMPARE(slow.dialog()->labelText(), QString("Reading in.csv..."));
+    QVERIFY(slow.tick(2000, 4000));
+    QCOMPARE(slow.dialog()->value(), 500);
+    QPushButton* cancel = slow.dialog()->findChild<QPushButton*>();
+    QVERIFY(cancel);
+    QCOMPARE(cancel->text(), QString("Cancel"));
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    QVERIFY(!slow.tick(3000, 4000));
+
+    // Cancelled, the reading gives no meter to save.
+    palvero::MemorySource source("11111111;;\r\n");
+    const MetersCsvRead read =
+        readMetersCsv(source, ";", CodePage::Windows1252, [](std::uint64_t, std::uint64_t) { return false; });
+    QCOMPARE(int(read.outcome), int(MetersCsvRead::Outcome::Cancelled));
+    QVERIFY(read.meters.empty());
 }
 
 QTEST_MAIN(MetersWindowTest)

@@ -2,6 +2,7 @@
 // the rules of the tied boxes, the title fields and up-downs, Apply and Cancel, the key
 // filter, the result lamp, the v2 reply log, and how the port controls follow the ports.
 
+#include "cell_text.h"
 #include "colour_button.h"
 #include "fake_serial_port.h"
 #include "main_window.h"
@@ -125,6 +126,17 @@ QString enabledTitles(TSettings& w)
     return on;
 }
 
+// Types characters that no key of a US keyboard gives, as an input method sends them.
+void typeText(QWidget* widget, const QString& text)
+{
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &press);
+        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &release);
+    }
+}
+
 } // namespace
 
 class SettingsWindowTest : public QObject {
@@ -142,6 +154,7 @@ private slots:
     void titleFieldsAndUpDowns_data();
     void titleFieldsAndUpDowns();
     void controlsEditTheRecordAtOnce();
+    void codePageShowsAndTakesTheTitles();
     void hidingKeepsTheChangeUntilTheNextShowing_data();
     void hidingKeepsTheChangeUntilTheNextShowing();
     void masterKeyFieldsTakeOnlyHexDigits();
@@ -434,6 +447,35 @@ void SettingsWindowTest::controlsEditTheRecordAtOnce()
     QCOMPARE(h.settings.LowBattery, 65535u);
     // In force at once, without Apply: nothing is written.
     QVERIFY(!std::filesystem::exists(h.dir / "palvero.ini"));
+}
+
+void SettingsWindowTest::codePageShowsAndTakesTheTitles()
+{
+    Harness h("[Titles]\r\nCount=3\r\nTitle1=\xCF\xE0\r\n[Palvero]\r\nCodePage=Windows-1251\r\n");
+    bindCellCodePage(&h.settings);
+    TSettings& w = *h.window;
+    QSignalSpy changed(&w, &TSettings::codePageChanged);
+    h.show();
+    QCOMPARE(w.Combo_codePage->currentText(), QString("Windows-1251 (Cyrillic)"));
+    QCOMPARE(itemsOf(w.Combo_codePage), QStringList({"Windows-1251 (Cyrillic)", "Windows-1252 (Western)"}));
+    QCOMPARE(w.Edit1->text(), QString("\u041F\u0430"));
+    // A character the code page holds is typed as its byte; one it cannot hold is refused.
+    w.Edit2->setFocus();
+    typeText(w.Edit2, QString("\u0412\u043E\u00E9"));
+    QCOMPARE(w.Edit2->text(), QString("\u0412\u043E"));
+    QCOMPARE(h.settings.Title2, std::string("\xC2\xEE"));
+
+    const int before = changed.count();
+    w.PageControl1->setCurrentIndex(1);
+    w.Combo_codePage->setFocus();
+    QTest::keyClick(w.Combo_codePage, Qt::Key_Down);
+    QCOMPARE(q(h.settings.CodePage), QString("Windows-1252"));
+    QCOMPARE(changed.count(), before + 1);
+    QCOMPARE(cellText(h.settings.Title1), QString("\u00CF\u00E0")); // the same bytes, shown as Western
+    w.BitBtn5->click();
+    QVERIFY(h.ini().find("Title2=\xC2\xEE\r\n") != std::string::npos);
+    QVERIFY(h.ini().find("[Palvero]\r\nCodePage=Windows-1252\r\n") != std::string::npos);
+    bindCellCodePage(nullptr);
 }
 
 void SettingsWindowTest::hidingKeepsTheChangeUntilTheNextShowing_data()

@@ -2,6 +2,7 @@
 // the grid's popup menu, sample files, the choice list by mode, Apply with its keys, and
 // how the program wires both windows to the main window.
 
+#include "cell_text.h"
 #include "program.h"
 #include "scripted_operator.h"
 #include "template_choice_window.h"
@@ -127,6 +128,17 @@ struct Harness {
     TForm3 choice{TemplateChoiceContext{table, settings, op, log, templateFile, paths}};
 };
 
+// Types characters that no key of a US keyboard gives, as an input method sends them.
+void typeText(QWidget* widget, const QString& text)
+{
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &press);
+        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &release);
+    }
+}
+
 } // namespace
 
 class TemplatesWindowTest : public QObject {
@@ -147,6 +159,7 @@ private slots:
     void choiceListFollowsTheMode();
     void applyAndItsKeys();
     void programWiresTheWindows();
+    void namesAndSamplesInTheCodePage();
 };
 
 void TemplatesWindowTest::savingMeterIdNoneKeyAndLoadingItBack()
@@ -177,8 +190,8 @@ void TemplatesWindowTest::savingMeterIdNoneKeyAndLoadingItBack()
     QCOMPARE(items(h.w.Combo_oldTemplates), QStringList{"Caf\u00e9 keys"});
     QVERIFY(h.w.Butt_templateDelete->isVisibleTo(&h.w) && !h.w.Edit_templateName->isVisibleTo(&h.w));
     emit h.w.Combo_oldTemplates->textActivated("Caf\u00e9 keys");
-    // Header names move left past the untyped column; the types stay as stored.
-    QCOMPARE(h.headers(), QStringList({"Meter ID", "AES-128 key", ""}));
+    // Each header shows the type of its own column, the untyped one none.
+    QCOMPARE(h.headers(), QStringList({"Meter ID", "", "AES-128 key"}));
     QCOMPARE(h.types(4), (std::vector<int>{1, 255, 2, 255}));
     h.w.saveTemplate();
     QCOMPARE(readFile(h.file), recordBytes("Caf\xE9 keys", 0, 3, {1, 255, 2}));
@@ -221,7 +234,8 @@ void TemplatesWindowTest::savingAnExistingNameReplacesItInPlace()
     h.w.saveTemplate();
     QCOMPARE(readFile(h.file), first + recordBytes("Same", 0, 1, {3}) + last);
 
-    // Clear type and Clear grid: the type of a cleared header goes, Clear grid keeps them.
+    // Clear type and Clear grid: the type of a cleared header goes, and Clear grid clears
+    // every type with the headers.
     h.w.newTemplate();
     h.w.Edit_templateName->setText("Out");
     h.w.Combo_templateType->setCurrentText("Export");
@@ -233,7 +247,7 @@ void TemplatesWindowTest::savingAnExistingNameReplacesItInPlace()
     h.trigger("Clear grid", 0);
     QCOMPARE(h.headers(), QStringList({"", "", ""}));
     h.w.saveTemplate();
-    QCOMPARE(readFile(h.file).substr(3 * TemplateRecord::kSize), recordBytes("Out", 1, 3, {16, 255, 8}));
+    QCOMPARE(readFile(h.file).substr(3 * TemplateRecord::kSize), recordBytes("Out", 1, 3, {255, 255, 255}));
 }
 
 void TemplatesWindowTest::typeSubMenuFollowsTheTemplateType_data()
@@ -439,6 +453,35 @@ void TemplatesWindowTest::programWiresTheWindows()
     emit program.templateChoice().tableImported();
     QVERIFY(main.Check_noNew->isChecked());
     QVERIFY(main.table().doNotAddNew);
+}
+
+void TemplatesWindowTest::namesAndSamplesInTheCodePage()
+{
+    Harness h;
+    h.settings.CodePage = "Windows-1251";
+    h.settings.ExportSeparator = ",";
+    bindCellCodePage(&h.settings);
+    writeFile(h.file, recordBytes("\xCF\xE0", 0, 1, {1}) + recordBytes("Pa", 0, 1, {1}));
+    h.choice.openFor(TForm3::ImportMode);
+    QCOMPARE(items(h.choice.Combo_templates), QStringList({"<None>", "\u041F\u0430", "Pa"}));
+    // What the code page cannot hold is refused where it is typed, so no name becomes "?".
+    h.w.newTemplate();
+    h.w.Edit_templateName->clear();
+    typeText(h.w.Edit_templateName, QString("\u0416\u00E9\u20AC"));
+    QCOMPARE(h.w.Edit_templateName->text(), QString("\u0416\u20AC"));
+    h.w.saveTemplate();
+    QCOMPARE(readFile(h.file).substr(2 * TemplateRecord::kSize, 3), std::string("\x02\xC6\x88"));
+
+    // A spreadsheet's UTF-8 sample with quotes: converted, and divided only outside the quotes.
+    h.w.newTemplate();
+    h.columns(3);
+    writeFile(h.dir / "sample.csv", "\xEF\xBB\xBF\"a,b\",\xD0\x96,\"say \"\"hi\"\"\",\r\n");
+    h.op.fileAnswers.push_back((h.dir / "sample.csv").string());
+    h.trigger("Load file", 0);
+    QCOMPARE(h.w.StringGrid1->item(0, 0)->text(), QString("a,b"));
+    QCOMPARE(h.w.StringGrid1->item(0, 1)->text(), QString("\u0416"));
+    QCOMPARE(h.w.StringGrid1->item(0, 2)->text(), QString("say \"hi\""));
+    bindCellCodePage(nullptr);
 }
 
 QTEST_MAIN(TemplatesWindowTest)
