@@ -64,7 +64,11 @@ QLabel* makeKeyField(QLineEdit* field, QLabel* reason)
     field->setValidator(validator);
     QObject::connect(field, &QLineEdit::inputRejected, reason,
                      [reason, validator] { reason->setText(validator->problem()); });
-    QObject::connect(field, &QLineEdit::textEdited, reason, [reason] { reason->clear(); });
+    // Any text the field accepts, typed or shown by the window, clears the reason.
+    QObject::connect(field, &QLineEdit::textChanged, reason, [reason, field] {
+        if (field->hasAcceptableInput())
+            reason->clear();
+    });
     return reason;
 }
 

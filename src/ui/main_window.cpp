@@ -463,6 +463,9 @@ void TForm1::attachKeyWindow(TEnterAES* keyDialog)
     QAction* popup = findChild<QAction*>("EnterAES128key2");
     connect(popup, &QAction::triggered, keyDialog, [this, keyDialog] { keyDialog->openFor(m_table.selectedRow, true); });
     popup->setEnabled(true);
+    // Keys entered are taken back with Edit > Undo like the table's other commands.
+    keyDialog->beforeChange = [this](const std::string& caption) { recordUndo(caption); };
+    keyDialog->afterChange = [this] { commitUndo(); };
 }
 
 void TForm1::attachFullDecodeWindow(TFullDecode* fullDecode)
