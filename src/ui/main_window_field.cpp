@@ -23,6 +23,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTimer>
@@ -53,7 +54,7 @@ void TForm1::buildFieldFeatures()
     f.unread->hide();
     f.unread->exportList = [this](const TextGrid& grid) {
         ExportGridCsv(grid, "unread.csv", m_context.settings.ExportSeparator, m_context.paths.dataFolder(),
-                      m_context.op, m_context.errorLog);
+                      m_context.op, m_context.errorLog, nullptr, kUnreadExportTitle);
     };
     connect(f.unread.get(), &TUnreadMeters::meterActivated, this, [this](const QString& id) {
         const int row = m_table.findMeterRow(cellBytes(id));
@@ -278,8 +279,12 @@ void TForm1::meterRead(int row)
 {
     if (!m_field || !m_field->follow || row != m_table.lastReadRow || row < 1)
         return;
+    // Only the rows scroll: the columns stay where the operator put them.
+    QScrollBar* across = Grid_values->horizontalScrollBar();
+    const int left = across->value();
     const int column = std::max(Grid_values->currentIndex().column(), 0);
     Grid_values->scrollTo(m_model->index(row - 1, column), QAbstractItemView::EnsureVisible);
+    across->setValue(left);
 }
 
 void TForm1::searchResult(const QString& text, bool found)

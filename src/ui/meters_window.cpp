@@ -355,7 +355,7 @@ void TMetersView::deleteAllListed()
 void TMetersView::exportGrid()
 {
     ExportGridCsv(m_model->grid(), "meters.csv", m_context.settings.ExportSeparator, m_context.paths.dataFolder(),
-                  m_context.op, m_context.errorLog);
+                  m_context.op, m_context.errorLog, nullptr, kMetersExportTitle);
 }
 
 void TMetersView::importFile()

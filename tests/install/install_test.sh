@@ -12,7 +12,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-program_files=(palvero palvero-replay wmbus-sim UsrManEn.pdf UsrManBg.pdf palvero.png palvero-desktop-entry palvero-upgrade)
+program_files=(palvero palvero-replay wmbus-sim UsrManEn.pdf UsrManBg.pdf palvero.png README.txt palvero-desktop-entry palvero-upgrade)
 data_files=(files/meters.mrv files/db.mrv template/tmplates.dat palvero.ini
             files/captures/2026-05-04_08-15-00.cap files/glog.txt files/gloge.txt files/compact-formats.txt)
 

@@ -381,6 +381,7 @@ void MetersWindowTest::exportWritesTheGrid()
     h.popup("Export1")->trigger();
     QCOMPARE(h.op.dialogs.size(), size_t(2));
     QCOMPARE(q(h.op.dialogs[1].fileName), QString("meters.csv"));
+    QCOMPARE(q(h.op.dialogs[1].title), QString("Export meters and keys to CSV"));
     for (const char* name : {"button.csv", "popup.csv"})
         QCOMPARE(q(palvero::test::readFile(h.data / name)), QString("1|11111111|K1|\r\n2|22222222|K2|\r\n"));
 }

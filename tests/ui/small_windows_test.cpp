@@ -22,6 +22,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -218,6 +219,12 @@ void SmallWindowsTest::commandsAreEnabledAndReachTheirWindows()
     h.feedMeters({"10000001"});
     h.action("About1")->trigger();
     QVERIFY(h.about->isVisible());
+    // The about box says where the manuals and the README lie.
+    const QString about = h.about->Label3->text();
+    for (const char* part : {"UsrManEn.pdf", "UsrManBg.pdf", "README.txt", "sources"})
+        QVERIFY2(about.contains(part), part);
+    QVERIFY(about.contains(QDir::toNativeSeparators(QCoreApplication::applicationDirPath())));
+    QVERIFY(h.about->minimumSize() != h.about->maximumSize());
     h.action("Viewsignalstrenght1")->trigger();
     QVERIFY(h.chart->isVisible());
     h.action("EnterAES128key1")->trigger();
