@@ -11,6 +11,7 @@
 #include "table_ops.h"
 #include "table_printer.h"
 #include "window_geometry.h"
+#include "window_placement.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -153,8 +154,7 @@ void TForm1::buildFieldFeatures()
     unread->setObjectName("Unreadmeters1");
     connect(unread, &QAction::triggered, this, [this] {
         reloadRoute();
-        m_field->unread->show();
-        m_field->unread->raise();
+        showCentredOver(m_field->unread.get(), this);
     });
 
     // F1 opens the manual in the operator's language.
@@ -163,8 +163,7 @@ void TForm1::buildFieldFeatures()
     QAction* colours = help->addAction("&Colours");
     colours->setObjectName("Colours1");
     connect(colours, &QAction::triggered, this, [this] {
-        m_field->legend->show();
-        m_field->legend->raise();
+        showCentredOver(m_field->legend.get(), this);
     });
 
     Butt_read->setToolTip("Start or stop reading from the receiver (F5)");

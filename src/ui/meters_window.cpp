@@ -9,6 +9,7 @@
 #include "key_text.h"
 #include "table_ops.h"
 #include "text_grid_model.h"
+#include "window_placement.h"
 
 #include <QAction>
 #include <QGuiApplication>
@@ -163,14 +164,8 @@ void TMetersView::buildWindow()
 void TMetersView::open()
 {
     clearEdits();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
-    show();
-    raise();
-    activateWindow();
+    // Centred on the screen, and wholly on it.
+    showCentredOver(this, nullptr);
 }
 
 bool TMetersView::event(QEvent* event)
