@@ -167,10 +167,6 @@ TEST(ReadingControlOpen, StartThatCannotOpenThePortSaysWhyAndWhere)
          "Reading cannot start: the serial port COM3 is in use by another program or may not be opened (Device or "
          "resource busy).\nClose the other program, check your rights on the port, or "
              + settings},
-        {"no reason given", [](Rig& r) { r.port.probeFails = true; },
-         "Reading cannot start: the serial port COM3 is in use by another program or may not be opened.\nClose the "
-         "other program, check your rights on the port, or "
-             + settings},
         {"speed", [](Rig& r) { r.settings.Speed = "fast"; },
          "Reading cannot start: the speed \"fast\" of the serial port COM3 is not a number.\nChoose a speed under "
          "Tools \xE2\x80\xBA Settings."},

@@ -795,8 +795,6 @@ void SettingsWindowTest::showingChangesNothingByItself_data()
     QTest::addColumn<QString>("shown");  // speed and parity after the showing
     QTest::addColumn<QString>("opened"); // what Start then opens
     QTest::newRow("no file") << "" << "19200 None" << "19200 None";
-    QTest::newRow("no port keys") << "[Misc]\r\nFontSize=9\r\n" << "19200 None" << "19200 None";
-    QTest::newRow("keys") << "[Com port]\r\nSpeed=9600\r\nParity=Odd\r\n" << "9600 Odd" << "9600 Odd";
     QTest::newRow("unusable values") << "[Com port]\r\nSpeed=fast\r\nParity=?\r\n" << "300 Even" << "300 Even";
 }
 
@@ -906,20 +904,13 @@ void SettingsWindowTest::separatorIsOneVisibleCharacter()
     w.Check_readOnce->setFocus();
     QCOMPARE(field->text(), QString("|"));
 
-    // A two-byte character is taken back at once; a space is taken.
-    const struct {
-        QString typed;
-        QString kept;
-        bool refused;
-    } cases[] = {{QString::fromUtf8("\xC2\xA7"), "|", true}, {" ", " ", false}, {"\t", "\t", false}};
-    for (const auto& c : cases) {
-        field->selectAll();
-        QApplication::clipboard()->setText(c.typed);
-        field->paste();
-        QCOMPARE(field->text(), c.kept);
-        QCOMPARE(q(h.settings.ExportSeparator), c.kept);
-        QCOMPARE(w.StatusPanel1->text().isEmpty(), !c.refused);
-    }
+    // A two-byte character is taken back at once.
+    field->selectAll();
+    QApplication::clipboard()->setText(QString::fromUtf8("\xC2\xA7"));
+    field->paste();
+    QCOMPARE(field->text(), QString("|"));
+    QCOMPARE(q(h.settings.ExportSeparator), QString("|"));
+    QVERIFY(!w.StatusPanel1->text().isEmpty());
     field->selectAll();
     QTest::keyClicks(field, " ");
     w.BitBtn1->click();
@@ -930,46 +921,18 @@ void SettingsWindowTest::separatorIsOneVisibleCharacter()
 
 void SettingsWindowTest::keyFieldsTakePastedKeys()
 {
+    // The fields' validator itself: small_windows_test keyFieldTakesPastedKeys.
     Harness h("[Wireless]\r\nV1=0\r\nV2=1\r\n");
     TSettings& w = *h.window;
     h.show();
-    const QString digits = "00112233445566778899AABBCCDDEEFF";
-    const struct {
-        QString pasted;
-        QString kept; // what the field holds afterwards
-        QString problem;
-    } cases[] = {
-        {"00 11 22 33 44 55 66 77 88 99 AA BB CC DD EE FF", digits, ""},
-        {"0x" + digits, digits, ""},
-        {"0011-2233-4455-6677-8899-AABB-CCDD-EEFF", digits, ""},
-        {"hello", "", "\"h\" is not a hexadecimal digit: a key is 32 digits 0-9 and A-F"},
-        {"00 11 22", "", "Only 6 hexadecimal digits: a key has 32"},
-    };
-    const std::pair<QLineEdit*, QLabel*> fields[] = {{w.Edit_masterKey, w.Label_masterKeyProblem},
-                                                     {w.Edit_S2masterkey, w.Label_S2keyProblem}};
-    for (const auto& [field, reason] : fields) {
-        for (const auto& c : cases) {
-            field->clear();
-            reason->clear();
-            QApplication::clipboard()->setText(c.pasted);
-            field->setFocus();
-            QTest::keySequence(field, QKeySequence::Paste);
-            QCOMPARE(field->text(), c.kept);
-            QCOMPARE(reason->text(), c.problem);
-        }
-        // Typed: a letter that is no hex digit is refused, and the label says why.
-        field->clear();
-        QTest::keyClicks(field, "0a");
-        QTest::keyClicks(field, "g");
-        QCOMPARE(field->text(), QString("0a"));
-        QCOMPARE(reason->text(), QString("\"g\" is not a hexadecimal digit: a key is 32 digits 0-9 and A-F"));
-        QTest::keyClicks(field, "b");
-        QCOMPARE(reason->text(), QString());
-    }
     QApplication::clipboard()->setText("00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff");
-    w.Edit_masterKey->clear();
     w.Edit_masterKey->paste();
     QCOMPARE(q(h.settings.MasterKey), QString("00112233445566778899aabbccddeeff"));
+    QApplication::clipboard()->setText("key 0011");
+    w.Edit_masterKey->selectAll();
+    w.Edit_masterKey->paste();
+    QCOMPARE(q(h.settings.MasterKey), QString("00112233445566778899aabbccddeeff"));
+    QCOMPARE(w.Label_masterKeyProblem->text(), QString("\"k\" is not a hexadecimal digit: a key is 32 digits 0-9 and A-F"));
 
     // "Save" with a key that is not one says why beside the field, and sends nothing.
     w.Edit_S2masterkey->setText("0011");
