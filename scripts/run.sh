@@ -39,32 +39,12 @@ if [ "$demo" -eq 0 ]; then
 fi
 
 folder="$root/out/demo"
-layout "$folder"
 walk="$root/tools/wmbus-sim/demo-walk.txt"
 port="$folder/receiver"
-
-# The demo's meters file holds the keys of the encrypted meters of the walk: one 42-byte
-# record each, a length byte and 8 ID characters, a length byte and 32 key characters.
-: > "$folder/files/meters.mrv"
-grep '^# key ' "$walk" | while read -r _ _ id key; do
-  printf '\x08%s\x20%s' "$id" "$key" >> "$folder/files/meters.mrv"
-done
-
-cat > "$folder/palvero.ini" <<INI
-[Com port]
-Name=$port
-Speed=115200
-Parity=None
-[Misc]
-UseDBMeters=1
-[Wireless]
-AES128_5=1
-V1=0
-V2=1
-RSSI_v2=1
-[Titles]
-Count=3
-INI
+# The demo's meters file and settings first, only where they are missing, so that the
+# installation keeps them and a second run keeps what the operator changed.
+"$root/scripts/demo-layout.sh" "$folder" "$walk"
+layout "$folder"
 
 if [ "$display" -eq 0 ]; then
   # No window to show: the walk's frames go through the same reading as in the window,

@@ -11,6 +11,9 @@ cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DPALVERO_BUILD_
 cmake --build build-release -j "$(nproc)" --target manual-shots wmbus-sim
 xvfb-run -a -s '-screen 0 1600x1000x24' build-release/tools/manual-shots/manual-shots \
   --sim build-release/tools/wmbus-sim/wmbus-sim --capture tools/wmbus-sim/demo-walk.txt docs
+# Settings and Reports on a laptop screen of 1366 x 768 at 150 %.
+QT_SCALE_FACTOR=1.5 xvfb-run -a -s '-screen 0 1366x768x24' build-release/tools/manual-shots/manual-shots \
+  --sim build-release/tools/wmbus-sim/wmbus-sim --capture tools/wmbus-sim/demo-walk.txt --small-screen docs
 
 # The manuals with the new pictures.
 cmake --build build-release -j "$(nproc)" --target manuals

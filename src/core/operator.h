@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace palvero {
 
@@ -28,6 +29,18 @@ public:
     // The chosen path, or nothing when the operator cancels.
     virtual std::optional<std::string> askSaveFile(const FileDialogSpec& spec) = 0;
     virtual std::optional<std::string> askOpenFile(const FileDialogSpec& spec) = 0;
+    // A question answered with one of its own buttons; gives the index of the one chosen.
+    // The first button is the answer that loses nothing: Escape and the close box give it,
+    // and so does an operator that cannot ask (a tool without windows).
+    virtual size_t askChoice(const std::string& caption, const std::string& text, MessageIcon icon,
+                             const std::vector<std::string>& buttons)
+    {
+        (void)caption;
+        (void)text;
+        (void)icon;
+        (void)buttons;
+        return 0;
+    }
 };
 
 } // namespace palvero

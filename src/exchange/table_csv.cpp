@@ -136,7 +136,7 @@ TableCsvResult ExportTableCsv(MeterTable& table, const std::string& chosenName, 
     TableCsvResult result;
     const ChosenTemplate chosen = lookUp(chosenName, templates);
     if (!templateUnusable(chosen, result, log)) {
-        const FileDialogSpec spec{kExportDialogTitle, kExportDialogFilter, kExportDialogExtension, folder.string(), {}};
+        const FileDialogSpec spec{kTableExportTitle, kExportDialogFilter, kExportDialogExtension, folder.string(), {}};
         const std::optional<std::string> answer = op.askSaveFile(spec);
         if (answer && !answer->empty()) {
             result.file = chosenPath(*answer, folder);

@@ -75,18 +75,18 @@ std::vector<int> groupBy(const MeterTable& table, int column, const std::vector<
 
 bool ExportGridCsv(const TextGrid& grid, const std::string& defaultName, const std::string& separator,
                    const std::filesystem::path& folder, Operator& op, ErrorLogger& log,
-                   std::filesystem::path* written)
+                   std::filesystem::path* written, const char* dialogTitle)
 {
     return ExportRowsCsv(
         std::max(grid.rowCount() - 1, 0), [&grid](int r, std::vector<std::string>& cells) { cells = grid.row(r + 1); },
-        defaultName, separator, folder, op, log, written);
+        defaultName, separator, folder, op, log, written, dialogTitle);
 }
 
 bool ExportRowsCsv(int rows, const std::function<void(int, std::vector<std::string>&)>& rowCells,
                    const std::string& defaultName, const std::string& separator, const std::filesystem::path& folder,
-                   Operator& op, ErrorLogger& log, std::filesystem::path* written)
+                   Operator& op, ErrorLogger& log, std::filesystem::path* written, const char* dialogTitle)
 {
-    FileDialogSpec spec{kExportDialogTitle, kExportDialogFilter, kExportDialogExtension, folder.string(), defaultName};
+    FileDialogSpec spec{dialogTitle, kExportDialogFilter, kExportDialogExtension, folder.string(), defaultName};
     std::optional<std::string> chosen = op.askSaveFile(spec);
     if (!chosen || chosen->empty())
         return false;

@@ -64,6 +64,29 @@ std::string probeFailureText(const std::string& name, bool deviceExists)
     return "The selected serial port (" + name + ") is in use by another program!";
 }
 
+std::string startFailureText(const std::string& name, const std::string& speed, const OpenFailure& failure)
+{
+    const std::string port = "the serial port " + name;
+    const std::string detail = failure.detail.empty() ? std::string() : " (" + failure.detail + ")";
+    const std::string where = "choose the receiver's port under Tools \xE2\x80\xBA Settings.";
+    switch (failure.cause) {
+    case OpenFailure::Cause::Missing:
+        return "Reading cannot start: " + port + " does not exist.\nIs the receiver plugged in? Plug it in, or "
+            + where;
+    case OpenFailure::Cause::Refused:
+        return "Reading cannot start: " + port + " is in use by another program or may not be opened" + detail
+            + ".\nClose the other program, check your rights on the port, or " + where;
+    case OpenFailure::Cause::BadSpeed:
+        return "Reading cannot start: the speed \"" + speed + "\" of " + port
+            + " is not a number.\nChoose a speed under Tools \xE2\x80\xBA Settings.";
+    case OpenFailure::Cause::OpenError:
+        return "Reading cannot start: " + port + " cannot be opened" + detail + ".\nCheck the receiver, or " + where;
+    case OpenFailure::Cause::None:
+        break;
+    }
+    return {};
+}
+
 std::string drainTimeoutText(const std::string& name)
 {
     return "The serial port (" + name + ") did not send its data within 1000 ms; the rest was discarded!";

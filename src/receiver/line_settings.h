@@ -34,6 +34,23 @@ Parity parityFor(const std::string& text, const LineFallback& fallback);
 // is told apart from one that another program holds.
 std::string probeFailureText(const std::string& name, bool deviceExists);
 
+// Why the port could not be opened, for the operator.
+struct OpenFailure {
+    enum class Cause {
+        None,
+        Missing,  // the device is not there
+        Refused,  // it is there, but the probe could not take it (held, or no rights)
+        BadSpeed, // the speed is not a whole number
+        OpenError // the probe took it, the open with the line settings failed
+    };
+    Cause cause = Cause::None;
+    std::string detail; // the system's words, when it gave any
+};
+
+// The box shown when Start cannot open the port: the port, the cause, and where another
+// port is chosen.
+std::string startFailureText(const std::string& name, const std::string& speed, const OpenFailure& failure);
+
 // The reader-log line for output that a stuck port did not send within its time-out.
 std::string drainTimeoutText(const std::string& name);
 

@@ -61,8 +61,11 @@ bool QtSerialPort::probe(const std::string& device)
     // QSerialPort opens exclusively: a lock file and TIOCEXCL on Unix, no sharing on Windows.
     QSerialPort probe;
     probe.setPortName(QString::fromStdString(device));
-    if (!probe.open(QIODevice::ReadWrite))
+    if (!probe.open(QIODevice::ReadWrite)) {
+        m_probeError = probe.errorString().toStdString();
         return false;
+    }
+    m_probeError.clear();
     probe.close();
     return true;
 }

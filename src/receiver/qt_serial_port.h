@@ -29,6 +29,7 @@ public:
     bool write(const uint8_t* data, size_t n) override;
     size_t bytesWaiting() override;
     std::string errorText() const override;
+    std::string probeErrorText() const override { return m_probeError; }
 
     using SerialPort::write;
 
@@ -44,6 +45,7 @@ private:
 
     QSerialPort m_port;
     bool m_closing = false;
+    std::string m_probeError;
 };
 
 } // namespace palvero

@@ -81,8 +81,38 @@ bool ReadingControl::ensureOpen(const LineFallback& fallback)
         open(fallback);
     if (!m_portOpen)
         return false;
-    purge();
+    clearLine();
     return true;
+}
+
+void ReadingControl::clearLine()
+{
+    if (m_reading && m_portOpen)
+        deliverWaiting();
+    purge();
+}
+
+bool ReadingControl::awaitPrompt(uint8_t prompt, int timeoutMs)
+{
+    if (!m_reading) {
+        uint8_t answer = 0;
+        return m_port.read(&answer, 1, timeoutMs) == 1 && answer == prompt;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (m_portOpen) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline
+                                                                                - std::chrono::steady_clock::now());
+        uint8_t byte = 0;
+        if (m_port.read(&byte, 1, static_cast<int>(std::max<long long>(left.count(), 0))) != 1)
+            return false;
+        // Inside a frame the prompt's value is a frame byte like any other.
+        if (byte == prompt && m_reception.assembler().pendingBytes() == 0)
+            return true;
+        deliver(&byte, 1);
+        if (left.count() <= 0)
+            return false;
+    }
+    return false;
 }
 
 void ReadingControl::release()
@@ -113,19 +143,18 @@ bool ReadingControl::v1Command(uint8_t command, uint8_t parameter)
             m_operator.showMessage(kCaption, m_port.errorText(), MessageIcon::Error);
     };
 
-    purge();
+    clearLine();
     m_port.writeByte(kWake);
     m_sleeper.sleepMs(kWakeWaitMs);
-    uint8_t answer = 0;
-    size_t n = m_port.read(&answer, 1, kReadTimeoutMs);
+    const bool prompted = awaitPrompt(kPrompt, kReadTimeoutMs);
     // The receiver went away while it was asked; that has been reported already.
     if (!m_portOpen)
         return false;
-    if (n != 1 || answer != kPrompt) {
+    if (!prompted) {
         end();
         return false;
     }
-    purge();
+    clearLine();
     m_port.writeByte(command);
     m_sleeper.sleepMs(kParameterWaitMs);
     m_port.writeByte(parameter);
@@ -145,8 +174,12 @@ void ReadingControl::start()
 {
     if (m_reading)
         return;
-    if (!ensureOpen())
+    if (!ensureOpen()) {
+        // The reader log and the status bar have it too; the box says what to do.
+        m_operator.showMessage(kCaption, startFailureText(m_settings.Name, m_settings.Speed, m_openFailure),
+                               MessageIcon::Warning);
         return;
+    }
     if (m_settings.V1) {
         bool accepting = v1Command(kAcceptAll, kAcceptAllParameter);
         // A receiver lost during the exchange has been reported; there is nothing to read.
@@ -234,27 +267,34 @@ void ReadingControl::open(const LineFallback& fallback)
 {
     const std::string name = m_settings.Name;
     const std::string closedText = name + " is closed";
+    m_openFailure = {OpenFailure::Cause::OpenError, {}};
     try {
         const std::string device = deviceForPortName(name);
         if (!m_port.probe(device)) {
+            const bool present = m_port.exists(device);
+            m_openFailure = {present ? OpenFailure::Cause::Refused : OpenFailure::Cause::Missing,
+                             present ? m_port.probeErrorText() : std::string()};
             m_table.notifyStatusText(kPortPanel, closedText);
-            m_table.addReaderLogLine(probeFailureText(name, m_port.exists(device)));
+            m_table.addReaderLogLine(probeFailureText(name, present));
             return;
         }
 
         auto speed = wholeNumber(m_settings.Speed);
         if (!speed) {
+            m_openFailure = {OpenFailure::Cause::BadSpeed, {}};
             m_table.addReaderLogLine("Unknown Exception on opening serial port...");
             m_table.notifyStatusText(kPortPanel, closedText);
             return;
         }
         const int baud = baudRateFor(*speed, fallback);
         if (!m_port.open(device, baud, parityFor(m_settings.Parity, fallback))) {
+            m_openFailure = {OpenFailure::Cause::OpenError, m_port.errorText()};
             m_table.addReaderLogLine("Unknown Exception on opening serial port...");
             m_table.notifyStatusText(kPortPanel, closedText);
             return;
         }
 
+        m_openFailure = {};
         const std::string lineText = name + " - " + m_settings.Speed + ",8," + m_settings.Parity;
         m_openName = name;
         m_portOpen = true;
@@ -285,6 +325,11 @@ void ReadingControl::received()
 {
     if (m_inExchange)
         return;
+    deliverWaiting();
+}
+
+void ReadingControl::deliverWaiting()
+{
     // Everything waiting is read now, a chunk at a time, so that a burst larger than the
     // chunk does not wait for the next receive event.
     uint8_t chunk[kReceiveChunk];
@@ -292,10 +337,15 @@ void ReadingControl::received()
         size_t n = m_port.read(chunk, std::min(waiting, kReceiveChunk), 0);
         if (n == 0)
             break;
-        if (m_reading && onReceived)
-            onReceived(chunk, n);
-        m_reception.receive(chunk, n);
+        deliver(chunk, n);
     }
+}
+
+void ReadingControl::deliver(const uint8_t* data, size_t n)
+{
+    if (m_reading && onReceived)
+        onReceived(data, n);
+    m_reception.receive(data, n);
 }
 
 void ReadingControl::lost(const std::string& reason)

@@ -36,6 +36,10 @@ public:
 
     bool portOpen() const { return m_portOpen; }
     bool reading() const { return m_reading; }
+    // The port name the open port was opened with; empty while it is closed.
+    std::string openPortName() const { return m_portOpen ? m_openName : std::string(); }
+    // Why the last open failed (Cause::None after a successful one).
+    const OpenFailure& lastOpenFailure() const { return m_openFailure; }
     // Caption of the Start/Stop button.
     std::string buttonCaption() const { return m_reading ? "Stop" : "Start"; }
 
@@ -64,7 +68,13 @@ public:
         {
             m_control.m_inExchange = true;
         }
-        ~Exchange() { m_control.m_inExchange = m_before; }
+        // Bytes that waited in the port during the exchange are frames of the reading.
+        ~Exchange()
+        {
+            m_control.m_inExchange = m_before;
+            if (!m_before && m_control.m_reading)
+                m_control.deliverWaiting();
+        }
         Exchange(const Exchange&) = delete;
         Exchange& operator=(const Exchange&) = delete;
 
@@ -74,6 +84,13 @@ public:
     };
     // The v1 receiver's command exchange: 0x00, ">" back, command, parameter, "X".
     bool v1Command(uint8_t command, uint8_t parameter);
+    // Reads the receiver's prompt within the time-out. Idle, the next byte must be it.
+    // While a reading runs the prompt comes among frame bytes: a prompt byte counts only
+    // between frames, and every other byte goes to frame assembly as it was received.
+    bool awaitPrompt(uint8_t prompt, int timeoutMs);
+    // Before an exchange: during a reading the bytes waiting are frames and go to frame
+    // assembly first; then the port is purged.
+    void clearLine();
 
     // Butt_read: Start when idle, Stop when reading.
     void startStop();
@@ -106,6 +123,9 @@ private:
     void open(const LineFallback& fallback);
     void close();
     void received();
+    // Hands everything waiting in the port to frame assembly (and the capture).
+    void deliverWaiting();
+    void deliver(const uint8_t* data, size_t n);
     void lost(const std::string& reason);
     void changed();
 
@@ -120,6 +140,7 @@ private:
     bool m_reading = false;
     bool m_inExchange = false;
     std::string m_openName; // the port name the port was opened with
+    OpenFailure m_openFailure;
     std::chrono::steady_clock::time_point m_readingStart;
     std::chrono::steady_clock::time_point m_readingEnd;
     bool m_hasRead = false;

@@ -35,6 +35,9 @@ public:
     virtual size_t bytesWaiting() = 0;
     // Text of the last error, for logs and messages.
     virtual std::string errorText() const = 0;
+    // Why the last probe failed, in the system's words ("Permission denied", "Device or
+    // resource busy"); empty when the implementation cannot tell.
+    virtual std::string probeErrorText() const { return {}; }
 
     // The longest wait for output to leave the port, as long as a read or a write may take.
     static constexpr int kDrainTimeoutMs = 1000;

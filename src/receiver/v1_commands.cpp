@@ -80,7 +80,7 @@ void V1Commands::pressSet(V1Parameter parameter, std::optional<uint8_t> value)
 
 bool V1Commands::SetParameter(uint8_t number, uint8_t value)
 {
-    // Bytes that arrive now are the receiver's prompts, not frames.
+    // Bytes that arrive now are read by the exchange, which finds its prompts among them.
     ReadingControl::Exchange exchange(m_reading);
     if (!m_reading.ensureOpen(kCommandFallback)) {
         m_operator.showMessage(kCaption, "Unable to use selected COM port!", MessageIcon::Warning);
@@ -101,11 +101,10 @@ bool V1Commands::SetParameter(uint8_t number, uint8_t value)
         }
         return !portFailed;
     };
+    // During a reading the prompt arrives among frame bytes, which go on to the table.
     auto prompted = [&] {
         sleeper.sleepMs(kPromptWaitMs);
-        uint8_t answer = 0;
-        size_t n = port.read(&answer, 1, kReadTimeoutMs);
-        return n == 1 && answer == kPrompt;
+        return m_reading.awaitPrompt(kPrompt, kReadTimeoutMs);
     };
 
     bool saved = false;

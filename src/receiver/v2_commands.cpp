@@ -1,5 +1,6 @@
 #include "v2_commands.h"
 
+#include "key_text.h"
 #include "line_settings.h"
 
 #include <array>
@@ -16,7 +17,6 @@ constexpr int kWindowPortPanel = 0;
 constexpr int kWindowResultPanel = 1;
 constexpr int kCloseWaitMs = 40;
 
-constexpr size_t kKeyDigits = 32;
 constexpr size_t kReplyChunk = 1024;
 
 struct ModeCommand {
@@ -60,15 +60,38 @@ std::optional<std::string> V2Commands::modeCommand(const std::string& choice)
 
 std::optional<std::string> V2Commands::masterKeyCommand(const std::string& key)
 {
-    if (key.size() != kKeyDigits)
+    const KeyText read = readKeyText(key);
+    if (!read.ok())
         return std::nullopt;
     std::string digits;
-    for (char c : key) {
-        if (!std::isxdigit(static_cast<unsigned char>(c)))
-            return std::nullopt;
+    for (char c : read.digits)
         digits += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
     return "set mkey=" + digits;
+}
+
+std::string V2Commands::replyText(const std::string& reply)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string text;
+    bool inHex = false;
+    for (char ch : reply) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool printable = (c >= 0x20 && c < 0x7F) || c == '\r' || c == '\n' || c == '\t';
+        if (printable) {
+            if (inHex)
+                text += ']';
+            inHex = false;
+            text += ch;
+            continue;
+        }
+        text += inHex ? ' ' : '[';
+        inHex = true;
+        text += kHex[c >> 4];
+        text += kHex[c & 0x0F];
+    }
+    if (inHex)
+        text += ']';
+    return text;
 }
 
 void V2Commands::openOrClose()
@@ -128,23 +151,16 @@ void V2Commands::sendGetMain()
 
 void V2Commands::sendMasterKey(const std::string& key)
 {
-    if (!take())
-        return;
+    // A key that cannot be sent is refused before the port is taken: nothing to open.
     const auto command = masterKeyCommand(key);
-    if (!command) {
-        errorLabel(true);
-        // Nothing goes out and no reply is awaited, so the port is given back now, unless
-        // an earlier command still waits for its reply (its tick gives it back).
-        if (!waiting())
-            release();
-        return;
-    }
-    errorLabel(false);
-    write(*command);
+    errorLabel(!command);
+    if (command)
+        send(*command);
 }
 
 void V2Commands::sendFree(const std::string& text)
 {
+    errorLabel(false);
     send(text);
 }
 
@@ -156,6 +172,12 @@ void V2Commands::send(const std::string& text)
 
 bool V2Commands::take()
 {
+    const std::string held = readingPort ? readingPort() : std::string();
+    if (!held.empty() && deviceForPortName(held) == deviceForPortName(m_settings.Name)) {
+        m_operator.showMessage(kCaption, kReadingHoldsPortText, MessageIcon::Warning);
+        windowStatus(kWindowResultPanel, "Stop the reading first");
+        return false;
+    }
     if (acquire())
         return true;
     m_operator.showMessage(kCaption, "Unable to use selected COM port!", MessageIcon::Warning);

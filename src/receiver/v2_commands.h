@@ -57,9 +57,17 @@ public:
 
     // "set wmod=" for "T1" (1), "S1" (3) and "C (Frame B)" (5); nothing for other texts.
     static std::optional<std::string> modeCommand(const std::string& choice);
-    // "set mkey=" and the key in upper-case hex digits; nothing unless the key is exactly
-    // 32 hex digits (a pasted space or other character is refused, not sent).
+    // "set mkey=" and the key in upper-case hex digits; nothing unless the key reads as
+    // 32 hex digits (spaces, dashes and a "0x" before it are left out; any other
+    // character is refused, not sent).
     static std::optional<std::string> masterKeyCommand(const std::string& key);
+    // A reply as Memo_S2 shows it: printable text as it came (line breaks too), every run
+    // of other bytes as hex bytes in square brackets ("OK[00 FF]").
+    static std::string replyText(const std::string& reply);
+
+    // The box shown when the program's own reading holds the port a command needs.
+    static constexpr char kReadingHoldsPortText[] =
+        "The reading holds this serial port: stop the reading first (Stop or F5), then send the command again.";
 
     // Status panels of the Settings window (0: port, 1: result).
     std::function<void(int panel, const std::string& text)> onWindowStatus;
@@ -69,6 +77,9 @@ public:
     std::function<void(const std::string& reply)> onReply;
     // The command port opened or closed: the Settings window's port controls follow it.
     std::function<void(bool open)> onPortChanged;
+    // The name of the port the reading holds open (empty when none): a command on that
+    // device says so instead of probing a port the program itself holds.
+    std::function<std::string()> readingPort;
 
 private:
     void open();

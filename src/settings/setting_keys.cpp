@@ -11,6 +11,11 @@ std::string settingText(const Settings& s, const SettingKey& k)
     switch (k.type) {
     case SettingType::Text:
         return s.*k.text;
+    case SettingType::Character: {
+        const std::string& c = s.*k.text;
+        const bool blank = c == " " || c == "\t";
+        return blank ? '"' + c + '"' : c;
+    }
     case SettingType::Flag:
         return s.*k.flag ? "1" : "0";
     case SettingType::Integer:
@@ -26,6 +31,16 @@ void applySetting(Settings& s, const SettingKey& k, const std::optional<std::str
 {
     if (k.type == SettingType::Text) {
         s.*k.text = fileValue ? *fileValue : std::string(k.textDefault);
+        return;
+    }
+    if (k.type == SettingType::Character) {
+        std::string value = fileValue ? *fileValue : std::string();
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
+        // A longer value is cut to its first character: every CSV cell is followed by the
+        // whole separator, so a long one would multiply every line written.
+        value = value.substr(0, 1);
+        s.*k.text = exportSeparatorProblem(value).empty() ? value : std::string(k.textDefault);
         return;
     }
 
@@ -48,8 +63,18 @@ void applySetting(Settings& s, const SettingKey& k, const std::optional<std::str
         s.*k.colour = static_cast<uint32_t>(v);
         break;
     case SettingType::Text:
+    case SettingType::Character:
         break;
     }
+}
+
+std::vector<std::string> settingTexts(const Settings& s)
+{
+    std::vector<std::string> texts;
+    texts.reserve(kSettingKeys.size());
+    for (const SettingKey& k : kSettingKeys)
+        texts.push_back(settingText(s, k));
+    return texts;
 }
 
 } // namespace palvero

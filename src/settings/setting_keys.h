@@ -8,10 +8,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace palvero {
 
-enum class SettingType { Text, Flag, Integer, Colour };
+// Character: a text of one character (the export separator). It is written in double
+// quotes when it is a blank, which the file's form would otherwise trim away.
+enum class SettingType { Text, Flag, Integer, Colour, Character };
 
 // Which Apply button writes the key: the communication page or the additional page.
 enum class SettingsPage { Communication, Additional };
@@ -65,6 +68,14 @@ constexpr SettingKey text(std::string_view section, std::string_view key, std::s
     SettingKey k = entry(section, key, SettingType::Text, page);
     k.text = field;
     k.textDefault = def;
+    return k;
+}
+
+constexpr SettingKey character(std::string_view section, std::string_view key, std::string Settings::*field,
+    std::string_view def)
+{
+    SettingKey k = text(section, key, field, def);
+    k.type = SettingType::Character;
     return k;
 }
 
@@ -122,7 +133,7 @@ inline constexpr auto kSettingKeys = [] {
         flag(kComPort, "RTS", &Settings::RTS, false),
         flag(kComPort, "DTR", &Settings::DTR, false),
 
-        text(kMisc, "ExportSeparator", &Settings::ExportSeparator, ";"),
+        character(kMisc, "ExportSeparator", &Settings::ExportSeparator, ";"),
         writeOnly(integer(kMisc, "Retry", &Settings::Retry, 0, 0, 9)),
         colour(kMisc, "ColorRow", &Settings::ColorRow, 12639424),
         colour(kMisc, "LowBattery", &Settings::LowBattery, 65535),
@@ -179,13 +190,19 @@ inline constexpr auto kSettingKeys = [] {
 }();
 
 // The key's value in the record as the file holds it: a flag "1" or "0", an integer or a
-// colour in signed decimal, a text unchanged.
+// colour in signed decimal, a text unchanged, a blank character in double quotes.
 std::string settingText(const Settings& s, const SettingKey& k);
 
-// Stores a value read from the file into the record: text as it stands; a number that
+// Stores a value read from the file into the record: text as it stands; a character
+// without its quotes and cut to its first character, or the default when that is not one
+// the field takes (see exportSeparatorProblem); a number that
 // does not read as an integer takes the key's default, an integer is brought into its
 // range; a flag goes through its rule. No value (the key is missing), or a write-only
 // key, gives the default.
 void applySetting(Settings& s, const SettingKey& k, const std::optional<std::string>& fileValue);
+
+// Every key's value as the file would hold it, in loading order: two records with the
+// same texts write the same file.
+std::vector<std::string> settingTexts(const Settings& s);
 
 } // namespace palvero

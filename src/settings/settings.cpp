@@ -64,6 +64,21 @@ palvero::CodePage settingsCodePage(const Settings& s)
     return codePageNamed(s.CodePage).value_or(systemCodePage());
 }
 
+std::string exportSeparatorProblem(const std::string& text)
+{
+    if (text.empty())
+        return "The export separator cannot be empty: type one character, for example ;";
+    const unsigned char c = static_cast<unsigned char>(text[0]);
+    if (c >= 0x80)
+        return "The export separator must be a single-byte character: letters with accents and signs such as "
+               "\xC2\xA7 take two bytes";
+    if (text.size() > 1)
+        return "The export separator is one character";
+    if (c != '\t' && (c < 0x20 || c == 0x7F))
+        return "The export separator must be a visible character, a space or a tab";
+    return {};
+}
+
 int clampedCount(int count)
 {
     return std::clamp(count, 0, kMaxAdditionalValues);

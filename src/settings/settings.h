@@ -90,4 +90,9 @@ constexpr int kMaxFontSize = 36;
 int clampedCount(int count);
 int clampedFontSize(int size);
 
+// The export separator is one character that a CSV line can hold as one byte: a visible
+// ASCII character, a space or a tab. Gives why `text` cannot be the separator, in the
+// operator's words; empty when it can.
+std::string exportSeparatorProblem(const std::string& text);
+
 } // namespace palvero

@@ -3,22 +3,52 @@
 #include "setting_keys.h"
 
 #include <initializer_list>
+#include <utility>
 
 namespace palvero {
 
 namespace {
 
-bool savePage(const Settings& s, const std::filesystem::path& iniFile, SettingsPage page,
-    std::initializer_list<std::string_view> sectionOrder)
+using PageSections = std::pair<SettingsPage, std::initializer_list<std::string_view>>;
+
+// Writes the keys of the pages, each page's sections in their order, in one save.
+bool savePages(const Settings& s, const std::filesystem::path& iniFile, std::initializer_list<PageSections> pages)
 {
     auto doc = IniDocument::load(iniFile);
     if (!doc)
         return false;
-    for (std::string_view section : sectionOrder)
-        for (const SettingKey& k : kSettingKeys)
-            if (k.page == page && k.section == section)
-                doc->setValue(k.section, k.key, settingText(s, k));
+    for (const auto& [page, sections] : pages)
+        for (std::string_view section : sections)
+            for (const SettingKey& k : kSettingKeys)
+                if (k.page == page && k.section == section)
+                    doc->setValue(k.section, k.key, settingText(s, k));
     return doc->save(iniFile);
+}
+
+constexpr std::string_view kComPort = setting_keys::kComPort;
+constexpr std::string_view kMisc = setting_keys::kMisc;
+constexpr std::string_view kWireless = setting_keys::kWireless;
+constexpr std::string_view kTitles = setting_keys::kTitles;
+constexpr std::string_view kOwn = setting_keys::kOwn;
+
+// A speed the port can be opened with: a whole decimal number, as the reading takes it.
+bool wholeSpeed(const std::string& text)
+{
+    const size_t from = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+    if (text.size() == from || text.size() - from > 9)
+        return false;
+    for (size_t i = from; i < text.size(); ++i)
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+    return true;
+}
+
+bool knownParity(const std::string& text)
+{
+    for (const char* p : {"None", "Even", "Odd", "Mark", "Space"})
+        if (text == p)
+            return true;
+    return false;
 }
 
 } // namespace
@@ -40,10 +70,12 @@ void reloadSettingsFile(Settings& s, const std::filesystem::path& iniFile)
 {
     const IniDocument doc = IniDocument::load(iniFile).value_or(IniDocument());
     loadSettings(s, doc);
-    if (!doc.value(setting_keys::kComPort, "Speed"))
-        s.Speed = "300";
-    if (!doc.value(setting_keys::kComPort, "Parity"))
-        s.Parity = "Even";
+    // A missing key keeps the start-up default, so that showing the window leaves the
+    // port as it is; only a value that no port can take gives way to the window's own.
+    if (doc.value(setting_keys::kComPort, "Speed") && !wholeSpeed(s.Speed))
+        s.Speed = kActivationSpeed;
+    if (doc.value(setting_keys::kComPort, "Parity") && !knownParity(s.Parity))
+        s.Parity = kActivationParity;
 }
 
 bool writeIniKey(const std::filesystem::path& iniFile, std::string_view section, std::string_view key,
@@ -58,14 +90,18 @@ bool writeIniKey(const std::filesystem::path& iniFile, std::string_view section,
 
 bool saveCommunicationPage(const Settings& s, const std::filesystem::path& iniFile)
 {
-    using namespace setting_keys;
-    return savePage(s, iniFile, SettingsPage::Communication, {kComPort, kMisc, kWireless});
+    return savePages(s, iniFile, {{SettingsPage::Communication, {kComPort, kMisc, kWireless}}});
 }
 
 bool saveAdditionalPage(const Settings& s, const std::filesystem::path& iniFile)
 {
-    using namespace setting_keys;
-    return savePage(s, iniFile, SettingsPage::Additional, {kTitles, kMisc, kOwn});
+    return savePages(s, iniFile, {{SettingsPage::Additional, {kTitles, kMisc, kOwn}}});
+}
+
+bool saveBothPages(const Settings& s, const std::filesystem::path& iniFile)
+{
+    return savePages(s, iniFile,
+        {{SettingsPage::Communication, {kComPort, kMisc, kWireless}}, {SettingsPage::Additional, {kTitles, kMisc, kOwn}}});
 }
 
 StartupAppearance readStartupAppearance(const std::filesystem::path& iniFile)

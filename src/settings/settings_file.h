@@ -22,9 +22,12 @@ void loadSettings(Settings& s, const IniDocument& doc);
 // reading never fails.
 void loadSettingsFile(Settings& s, const std::filesystem::path& iniFile);
 
-// The same when the Settings window reloads the file on activation: a missing `Speed`
-// reads as "300" and a missing `Parity` as "Even" there; every other default is the
-// start-up one.
+// The same when the Settings window reloads the file on activation. A missing key takes
+// its start-up default, as at start-up, so that showing the window changes nothing by
+// itself; a `Speed` that is not a whole number reads as "300" and a `Parity` that is none
+// of the five names as "Even" there.
+inline constexpr char kActivationSpeed[] = "300";
+inline constexpr char kActivationParity[] = "Even";
 void reloadSettingsFile(Settings& s, const std::filesystem::path& iniFile);
 
 // Writes one key into the settings file, leaving every other line as it is; creates the
@@ -40,6 +43,11 @@ void reloadSettingsFile(Settings& s, const std::filesystem::path& iniFile);
 // "Apply" on the additional page: "Titles" Count and Title1 to Title9, then the state
 // colour keys of "Misc", then "Palvero" CodePage. False when the file cannot be written.
 [[nodiscard]] bool saveAdditionalPage(const Settings& s, const std::filesystem::path& iniFile);
+
+// Either "Apply": the keys of both pages, the communication page's first, each page in
+// the order of its own Apply, so that an edit made on one page and applied from the other
+// is kept. False when the file cannot be written.
+[[nodiscard]] bool saveBothPages(const Settings& s, const std::filesystem::path& iniFile);
 
 // What the main window reads from the file to size the meter table before the Settings
 // window exists, in the same ranges as a full load; missing keys give Count 0, BoldFont

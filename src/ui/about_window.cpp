@@ -2,19 +2,15 @@
 
 #include "window_placement.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace palvero {
 
-namespace {
-
-constexpr char kProjectLine[] = "Palvero project: sources, manuals and contact in its README";
-
-} // namespace
-
-TForm4::TForm4(QWidget* centreOver)
+TForm4::TForm4(QWidget* centreOver, const QString& programFolder)
     : QDialog(nullptr, Qt::Dialog | Qt::WindowStaysOnTopHint)
     , m_centreOver(centreOver)
 {
@@ -30,8 +26,17 @@ TForm4::TForm4(QWidget* centreOver)
     Label1->setFont(heading);
     Label2 = new QLabel("wMbus reader version  1.1.1.74", this);
     Label2->setObjectName("Label2");
-    Label3 = new QLabel(kProjectLine, this);
+    const QString folder =
+        QDir::toNativeSeparators(programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : programFolder);
+    Label3 = new QLabel(QString::fromUtf8("The manuals UsrManEn.pdf and UsrManBg.pdf (Help \xE2\x80\xBA User Manual) "
+                                          "and README.txt lie in the program folder\n%1\n"
+                                          "README.txt says what the folder holds and how Palvero is built from "
+                                          "its sources.")
+                            .arg(folder),
+                        this);
     Label3->setObjectName("Label3");
+    Label3->setAlignment(Qt::AlignHCenter);
+    Label3->setTextFormat(Qt::PlainText);
     Label3->setTextInteractionFlags(Qt::TextSelectableByMouse);
     BitBtn1 = new QPushButton("Close", this);
     BitBtn1->setObjectName("BitBtn1");
@@ -46,7 +51,9 @@ TForm4::TForm4(QWidget* centreOver)
     layout->addWidget(Label3, 0, Qt::AlignHCenter);
     layout->addSpacing(6);
     layout->addWidget(BitBtn1, 0, Qt::AlignHCenter);
-    setFixedSize(sizeHint().expandedTo(QSize(380, 0)));
+    // Moved and resized as any window.
+    setMinimumSize(minimumSizeHint());
+    resize(sizeHint().expandedTo(QSize(380, 0)));
 }
 
 void TForm4::showWindow()

@@ -1,6 +1,8 @@
 #include "enter_key_window.h"
 
 #include "cell_text.h"
+#include "key_field.h"
+#include "key_text.h"
 #include "meter_tree.h"
 #include "window_placement.h"
 
@@ -11,8 +13,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QVBoxLayout>
+
+#include <vector>
 
 namespace palvero {
 
@@ -37,16 +40,15 @@ TEnterAES::TEnterAES(KeyWindowContext context, QWidget* centreOver)
 
     Edit_enterKey = new QLineEdit(this);
     Edit_enterKey->setObjectName("Edit_enterKey");
-    Edit_enterKey->setMaxLength(kKeyDigits);
-    // Only hexadecimal digits get in, typed or pasted.
-    Edit_enterKey->setValidator(
-        new QRegularExpressionValidator(QRegularExpression("[0-9A-Fa-f]{0,32}"), Edit_enterKey));
+    // Typed, only hexadecimal digits get in; a key pasted with spaces or dashes is kept as
+    // its 32 digits, and what is refused is said beside the field.
+    Label_keyProblem = makeKeyField(Edit_enterKey, keyReasonLabel("Label_keyProblem", this));
     QFont keyFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     keyFont.setPointSize(16);
     keyFont.setBold(true);
     Edit_enterKey->setFont(keyFont);
     Edit_enterKey->setMinimumWidth(QFontMetrics(keyFont).horizontalAdvance(QString(kKeyDigits + 2, '0')));
-    Edit_enterKey->setToolTip("32 hexadecimal digits: 0 to 9 and A to F");
+    Edit_enterKey->setToolTip("32 hexadecimal digits: 0 to 9 and A to F; a pasted key may hold spaces or dashes");
 
     Label1 = new QLabel("Note: Key should be 32 symbols, entered in HEX, without spaces (FAC812...)", this);
     Label1->setObjectName("Label1");
@@ -83,10 +85,13 @@ TEnterAES::TEnterAES(KeyWindowContext context, QWidget* centreOver)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Label_aesKey);
     layout->addWidget(Edit_enterKey);
+    layout->addWidget(Label_keyProblem);
     layout->addWidget(Label1);
     layout->addLayout(all);
     layout->addLayout(buttons);
-    setFixedSize(sizeHint());
+    // Moved and resized as any window; never narrower than the key.
+    setMinimumSize(minimumSizeHint());
+    resize(sizeHint());
 }
 
 bool TEnterAES::openFor(int row, bool clearAllMeters)
@@ -104,6 +109,7 @@ bool TEnterAES::openFor(int row, bool clearAllMeters)
     Label_aesKey->setText(kLabelText + cellText(m_meterId));
     if (clearAllMeters)
         Check_allAES->setChecked(false);
+    Label_keyProblem->clear();
     showCentredOver(this, m_centreOver);
     Edit_enterKey->setFocus();
     Edit_enterKey->selectAll();
@@ -124,25 +130,46 @@ void TEnterAES::storeKey(int row, const std::string& key)
     m_context.tree.updateKeyNode(row, m_context.errorLog);
 }
 
-void TEnterAES::applyKey()
+bool TEnterAES::applyKey()
 {
+    if (readKeyText(cellBytes(Edit_enterKey->text())).status == KeyText::Status::Empty) {
+        showKeyProblem(Label_keyProblem, "No key typed: nothing is stored");
+        Edit_enterKey->setFocus();
+        return false;
+    }
     const std::string key = keyToStore();
     MeterTable& t = m_context.table;
+    std::vector<int> rows;
     if (Check_allAES->isChecked()) {
         for (int r = 1; r < t.rowCount(); ++r)
             if (!t.cell(r, col::MeterId).empty())
-                storeKey(r, key);
-        t.notifyRowsChanged(1, t.rowCount() - 1);
+                rows.push_back(r);
+        const std::string count = std::to_string(rows.size());
+        const std::string meters = rows.size() == 1 ? "the 1 meter" : "all " + count + " meters";
+        if (!rows.empty()
+            && !m_context.op.askYesNo("Enter AES-128 key ",
+                                      "This key replaces the keys of " + meters
+                                          + " in the table.\nUse it for them? (Edit \xE2\x80\xBA Undo takes it back.)",
+                                      MessageIcon::Question))
+            return false;
     } else {
         int row = m_row;
         if (row >= t.rowCount() || (row > 0 && t.cell(row, col::MeterId) != m_meterId))
             row = m_meterId.empty() ? 0 : t.findMeterRow(m_meterId);
-        if (row > 0) {
-            storeKey(row, key);
-            t.notifyRowsChanged(row, row);
-        }
+        if (row > 0)
+            rows.push_back(row);
+    }
+    if (!rows.empty()) {
+        if (beforeChange)
+            beforeChange(Check_allAES->isChecked() ? "Use this key for all meters" : "Enter AES-128 key");
+        for (int r : rows)
+            storeKey(r, key);
+        t.notifyRowsChanged(rows.front(), rows.back());
+        if (afterChange)
+            afterChange();
     }
     hide();
+    return !rows.empty();
 }
 
 void TEnterAES::cancel()

@@ -7,6 +7,7 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <string>
 
 class QCheckBox;
@@ -39,16 +40,24 @@ public:
     // dialog stays closed and a warning says why (false). The pop-up command also clears
     // "Use this Key for all ".
     bool openFor(int row, bool clearAllMeters);
-    // "Done": stores the key (padded to 32 digits when AutoFillKey is set) and hides.
-    void applyKey();
+    // "Done": stores the key (padded to 32 digits when AutoFillKey is set) and hides. An
+    // empty field stores nothing and says so beside it; for all meters the operator is
+    // asked first, with the number of meters whose keys it replaces. False when nothing
+    // was stored.
+    bool applyKey();
     // "Cancel": hides and changes nothing.
     void cancel();
 
     // The key as "Done" would store it.
     std::string keyToStore() const;
 
+    // Around every change of the table's keys, so that Edit › Undo takes it back.
+    std::function<void(const std::string& caption)> beforeChange;
+    std::function<void()> afterChange;
+
     QLabel* Label_aesKey = nullptr;
     QLineEdit* Edit_enterKey = nullptr;
+    QLabel* Label_keyProblem = nullptr; // why the key is refused
     QLabel* Label1 = nullptr;
     QCheckBox* Check_allAES = nullptr;
     QLabel* Label2 = nullptr;

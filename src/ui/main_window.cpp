@@ -31,8 +31,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTimer>
@@ -45,6 +47,24 @@ namespace palvero {
 namespace {
 
 constexpr char kCaption[] = "Palvero";
+
+// Whether the desktop names a program for PDF files. Only a freedesktop desktop can be
+// asked (xdg-mime); elsewhere, or without xdg-mime, the open itself tells.
+bool pdfViewerSetUp()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    const QString query = QStandardPaths::findExecutable("xdg-mime");
+    if (query.isEmpty())
+        return true;
+    QProcess process;
+    process.start(query, {"query", "default", "application/pdf"});
+    if (!process.waitForFinished(3000))
+        return true;
+    return !process.readAllStandardOutput().trimmed().isEmpty();
+#else
+    return true;
+#endif
+}
 
 // Typical widths in characters of the sixteen titled columns; additional values get 18.
 constexpr int kColumnChars[col::Fixed] = {5, 10, 5, 12, 27, 11, 12, 6, 10, 9, 11, 30, 13, 10, 34, 22};
@@ -60,6 +80,9 @@ TForm1::TForm1(MainWindowContext context, QWidget* parent)
 {
     setObjectName("TForm1");
     setWindowTitle(kCaption);
+    openDocument = [](const QString& path) {
+        return pdfViewerSetUp() && QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    };
     buildWindow();
     buildMenus();
     m_table.addListener(this);
@@ -416,9 +439,19 @@ void TForm1::saveNewMeters()
 
 void TForm1::openManual(const QString& fileName)
 {
-    const QString path = QString::fromStdString((m_context.paths.programFolder() / fileName.toStdString()).string());
-    if (!QFileInfo::exists(path) || !QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
-        m_context.op.showMessage(kCaption, "Cannot open " + fileName.toStdString(), MessageIcon::Warning);
+    const std::string path = (m_context.paths.programFolder() / fileName.toStdString()).string();
+    if (!QFileInfo::exists(QString::fromStdString(path))) {
+        m_context.op.showMessage(kCaption,
+                                 "The manual " + path + " is not in the program folder.\n"
+                                     "Install Palvero there again, or upgrade the folder (README.txt says how).",
+                                 MessageIcon::Warning);
+        return;
+    }
+    if (!openDocument(QString::fromStdString(path)))
+        m_context.op.showMessage(kCaption,
+                                 "The manual " + path + " cannot be opened: no PDF viewer is set up on this "
+                                     "computer.\nInstall a PDF viewer, or open the file with one by hand.",
+                                 MessageIcon::Warning);
 }
 
 void TForm1::applyColumnWidths()
@@ -472,6 +505,9 @@ void TForm1::attachKeyWindow(TEnterAES* keyDialog)
     QAction* popup = findChild<QAction*>("EnterAES128key2");
     connect(popup, &QAction::triggered, keyDialog, [this, keyDialog] { keyDialog->openFor(m_table.selectedRow, true); });
     popup->setEnabled(true);
+    // Keys entered are taken back with Edit > Undo like the table's other commands.
+    keyDialog->beforeChange = [this](const std::string& caption) { recordUndo(caption); };
+    keyDialog->afterChange = [this] { commitUndo(); };
 }
 
 void TForm1::attachFullDecodeWindow(TFullDecode* fullDecode)

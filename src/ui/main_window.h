@@ -13,6 +13,7 @@
 
 #include <QMainWindow>
 
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -80,7 +81,11 @@ public:
     bool saveMeterFromTable();
     // New meters of the table with their keys into meters.mrv (at exit).
     void saveNewMeters();
+    // Help's manuals from the program folder. A manual that is not there, or that no PDF
+    // viewer opens, is named in a box that says what to do.
     void openManual(const QString& fileName);
+    // Opens a document with the desktop's viewer; false when none opens it. Tests replace it.
+    std::function<bool(const QString& path)> openDocument;
     // Applies column count, font size, bold and row height of the table's appearance.
     void applyAppearance();
     // "Copy Full telegram": the selected row's "Full telegram" text on the clipboard.

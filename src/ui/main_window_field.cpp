@@ -11,6 +11,7 @@
 #include "table_ops.h"
 #include "table_printer.h"
 #include "window_geometry.h"
+#include "window_placement.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -23,6 +24,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTimer>
@@ -63,7 +65,7 @@ void TForm1::buildFieldFeatures()
     f.unread->hide();
     f.unread->exportList = [this](const TextGrid& grid) {
         ExportGridCsv(grid, "unread.csv", m_context.settings.ExportSeparator, m_context.paths.dataFolder(),
-                      m_context.op, m_context.errorLog);
+                      m_context.op, m_context.errorLog, nullptr, kUnreadExportTitle);
     };
     connect(f.unread.get(), &TUnreadMeters::meterActivated, this, [this](const QString& id) {
         const int row = m_table.findMeterRow(cellBytes(id));
@@ -162,8 +164,7 @@ void TForm1::buildFieldFeatures()
     unread->setObjectName("Unreadmeters1");
     connect(unread, &QAction::triggered, this, [this] {
         reloadRoute();
-        m_field->unread->show();
-        m_field->unread->raise();
+        showCentredOver(m_field->unread.get(), this);
     });
 
     // F1 opens the manual in the operator's language.
@@ -172,8 +173,7 @@ void TForm1::buildFieldFeatures()
     QAction* colours = help->addAction("&Colours");
     colours->setObjectName("Colours1");
     connect(colours, &QAction::triggered, this, [this] {
-        m_field->legend->show();
-        m_field->legend->raise();
+        showCentredOver(m_field->legend.get(), this);
     });
 
     Butt_read->setToolTip("Start or stop reading from the receiver (F5)");
@@ -296,8 +296,12 @@ void TForm1::meterRead(int row)
 {
     if (!m_field || !m_field->follow || row != m_table.lastReadRow || row < 1)
         return;
+    // Only the rows scroll: the columns stay where the operator put them.
+    QScrollBar* across = Grid_values->horizontalScrollBar();
+    const int left = across->value();
     const int column = std::max(Grid_values->currentIndex().column(), 0);
     Grid_values->scrollTo(m_model->index(row - 1, column), QAbstractItemView::EnsureVisible);
+    across->setValue(left);
 }
 
 void TForm1::searchResult(const QString& text, bool found)

@@ -8,8 +8,11 @@
 #include "import_progress.h"
 #include "meters_csv.h"
 #include "table_csv.h"
+#include "key_field.h"
+#include "key_text.h"
 #include "table_ops.h"
 #include "text_grid_model.h"
+#include "window_placement.h"
 
 #include <QAction>
 #include <QGuiApplication>
@@ -114,10 +117,10 @@ void TMetersView::buildWindow()
     Label2->setObjectName("Label2");
     Edit_aes = new QLineEdit(this);
     Edit_aes->setObjectName("Edit_aes");
-    Edit_aes->setMaxLength(32);
     Edit_aes->setFont(bold);
-    Edit_aes->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9A-Fa-f]*"), Edit_aes));
-    Edit_aes->setToolTip("The meter's key: 32 hexadecimal digits");
+    Edit_aes->setToolTip("The meter's key: 32 hexadecimal digits (a pasted key may hold spaces or dashes), or "
+                         "empty for a meter without one");
+    Label_keyProblem = makeKeyField(Edit_aes, keyReasonLabel("Label_keyProblem", this));
     Label2->setBuddy(Edit_aes);
 
     auto* idColumn = new QVBoxLayout;
@@ -126,6 +129,7 @@ void TMetersView::buildWindow()
     auto* keyColumn = new QVBoxLayout;
     keyColumn->addWidget(Label2);
     keyColumn->addWidget(Edit_aes);
+    keyColumn->addWidget(Label_keyProblem);
     edits->addLayout(idColumn, 1);
     edits->addLayout(keyColumn, 3);
     layout->addLayout(edits);
@@ -193,14 +197,8 @@ void TMetersView::buildWindow()
 void TMetersView::open()
 {
     clearEdits();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
-    show();
-    raise();
-    activateWindow();
+    // Centred on the screen, and wholly on it.
+    showCentredOver(this, nullptr);
 }
 
 bool TMetersView::event(QEvent* event)
@@ -340,7 +338,13 @@ void TMetersView::newOrUpdate()
         Edit_id->setText(id);
     }
     const std::string meterId = cellBytes(id);
-    const std::string key = cellBytes(Edit_aes->text());
+    // Only a whole key is stored, or no key on purpose (an empty field).
+    const KeyText typedKey = readKeyText(cellBytes(Edit_aes->text()));
+    if (!typedKey.ok() && typedKey.status != KeyText::Status::Empty) {
+        showKeyProblem(Label_keyProblem, keyProblemText(typedKey));
+        return;
+    }
+    const std::string key = typedKey.digits;
     switch (m_context.meters.SaveMeter(meterId, key)) {
     case MetersFile::MeterUpdated:
         // The listed row is brought up to date only when it is the meter just saved; any
@@ -423,7 +427,7 @@ void TMetersView::deleteAllListed()
 void TMetersView::exportGrid()
 {
     ExportGridCsv(m_model->grid(), "meters.csv", m_context.settings.ExportSeparator, m_context.paths.dataFolder(),
-                  m_context.op, m_context.errorLog);
+                  m_context.op, m_context.errorLog, nullptr, kMetersExportTitle);
 }
 
 void TMetersView::importFile()

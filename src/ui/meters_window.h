@@ -64,6 +64,7 @@ public:
     QLabel* Label2 = nullptr;
     QLineEdit* Edit_id = nullptr;
     QLineEdit* Edit_aes = nullptr;
+    QLabel* Label_keyProblem = nullptr; // why the key is refused
     QPushButton* BitBtn1 = nullptr;
     QPushButton* BitBtn2 = nullptr;
     QPushButton* BitBtn3 = nullptr;

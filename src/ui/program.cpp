@@ -48,7 +48,7 @@ Program::Program(const std::filesystem::path& programFile)
     QObject::connect(m_templateChoice.get(), &TForm3::tableImported, m_main.get(),
                      [this] { m_main->Check_noNew->setChecked(true); });
 
-    m_about = std::make_unique<TForm4>(m_main.get());
+    m_about = std::make_unique<TForm4>(m_main.get(), QString::fromStdString(m_paths.programFolder().string()));
     m_main->attachAboutWindow(m_about.get());
     m_keyDialog = std::make_unique<TEnterAES>(
         KeyWindowContext{m_settings, m_operator, m_errorLog, m_main->table(), m_main->tree()}, m_main.get());

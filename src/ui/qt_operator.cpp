@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace palvero {
 
@@ -58,6 +59,26 @@ bool QtOperator::askYesNo(const std::string& caption, const std::string& text, M
                     QMessageBox::Yes | QMessageBox::No, dialogParent());
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
+}
+
+size_t QtOperator::askChoice(const std::string& caption, const std::string& text, MessageIcon icon,
+                             const std::vector<std::string>& buttons)
+{
+    QMessageBox box(qtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::NoButton,
+                    dialogParent());
+    std::vector<QAbstractButton*> added;
+    for (size_t i = 0; i < buttons.size(); ++i)
+        added.push_back(box.addButton(QString::fromStdString(buttons[i]),
+                                      i == 0 ? QMessageBox::RejectRole : QMessageBox::AcceptRole));
+    if (!added.empty()) {
+        box.setDefaultButton(static_cast<QPushButton*>(added.front()));
+        box.setEscapeButton(added.front());
+    }
+    box.exec();
+    for (size_t i = 0; i < added.size(); ++i)
+        if (box.clickedButton() == added[i])
+            return i;
+    return 0;
 }
 
 std::optional<std::string> QtOperator::askFile(const FileDialogSpec& spec, bool save)

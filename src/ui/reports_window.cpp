@@ -7,6 +7,7 @@
 #include "measurement_report.h"
 #include "report_model.h"
 #include "table_ops.h"
+#include "window_placement.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -172,20 +173,24 @@ void TForm2::buildWindow()
 
 void TForm2::open()
 {
-    if (m_mainWindow) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(m_mainWindow->frameGeometry().center());
-        move(frame.topLeft());
-    }
-    show();
-    raise();
-    activateWindow();
+    showCentredOver(this, m_mainWindow);
 }
 
 void TForm2::report()
 {
     if (reportRunning())
         return;
+    // Such a range holds no day: the report would be empty without a word why.
+    if (Date_from->date() > Date_to->date()) {
+        m_model->clear();
+        m_context.op.showMessage(kProgramCaption,
+                                 "The date range ends before it starts: \"to\" " + Date_to->text().toStdString()
+                                     + " is before \"From\" " + Date_from->text().toStdString()
+                                     + ".\nChoose a \"to\" day on or after the \"From\" day.",
+                                 MessageIcon::Warning);
+        emit reportEnded();
+        return;
+    }
     // Whole days: from the first day's start to the last day's end.
     auto scan = std::make_unique<ReportScan>(m_context.paths.dataFolder() / kMeasurementFileName,
                                              dateOf(Date_from->date()), dateOf(Date_to->date()), m_context.formats);
@@ -274,7 +279,7 @@ void TForm2::exportReport()
     ExportRowsCsv(
         model.rowCount(), [&model](int row, std::vector<std::string>& cells) { model.rowCells(row, cells); },
         "meterData_export.csv", m_context.settings.ExportSeparator, m_context.paths.dataFolder(), m_context.op,
-        m_context.errorLog);
+        m_context.errorLog, nullptr, kReportExportTitle);
 }
 
 void TForm2::deleteAll()
@@ -312,8 +317,12 @@ void TForm2::keyPressEvent(QKeyEvent* event)
         report();
         return;
     }
-    if (event->key() == Qt::Key_Escape && reportRunning()) {
-        cancelReport();
+    // Esc stops a report that runs, and otherwise closes the window as in every small window.
+    if (event->key() == Qt::Key_Escape) {
+        if (reportRunning())
+            cancelReport();
+        else
+            close();
         return;
     }
     QWidget::keyPressEvent(event);

@@ -2,8 +2,13 @@
 
 #include "cell_text.h"
 #include "colour_button.h"
+#include "elided_label.h"
+#include "key_field.h"
+#include "key_text.h"
+#include "setting_keys.h"
 #include "settings_file.h"
 #include "status_lamp.h"
+#include "window_placement.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -18,6 +23,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSerialPortInfo>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -69,13 +76,47 @@ void showComboText(QComboBox* combo, const QString& text)
     combo->setEditText(text);
 }
 
-// The hex digits a master key field takes as typed keys.
-bool isHexDigit(QChar c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
+constexpr char kKeepChanges[] = "Keep your changes";
+constexpr char kReadFileAgain[] = "Read the file again";
+constexpr char kUnsavedEditsText[] =
+    "Settings changed in this window have not been applied, and the settings file holds other values.\n"
+    "Keep your changes, or read the file again (your changes are then lost)?";
+
+// A page that scrolls when the screen is smaller than the page, and asks for the page's
+// whole size when there is room for it.
+class PageScroll : public QScrollArea {
+public:
+    explicit PageScroll(QWidget* page)
+    {
+        setObjectName(page->objectName() + "_scroll");
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setWidget(page);
+    }
+    QSize sizeHint() const override
+    {
+        const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+        return widget()->sizeHint() + QSize(bar, bar);
+    }
+};
 
 } // namespace
+
+// While the window shows a box or dialog of its own, coming back from it is no return
+// from another window.
+struct TSettings::OwnDialog {
+    explicit OwnDialog(TSettings& window)
+        : m_window(window)
+    {
+        ++m_window.m_ownDialogs;
+    }
+    ~OwnDialog() { --m_window.m_ownDialogs; }
+    OwnDialog(const OwnDialog&) = delete;
+    OwnDialog& operator=(const OwnDialog&) = delete;
+
+private:
+    TSettings& m_window;
+};
 
 const QColor TSettings::kLampIdle(171, 171, 171); // the desktop's application-workspace grey
 const QColor TSettings::kLampSuccess(0, 128, 128);
@@ -106,17 +147,20 @@ TSettings::TSettings(SettingsWindowContext context, QWidget* parent)
     layout->setContentsMargins(6, 6, 6, 0);
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName("PageControl1");
-    PageControl1->addTab(buildCommunicationPage(), "   Communication settings   ");
-    PageControl1->addTab(buildAdditionalPage(), "   Additional information   ");
+    // On a small screen (a laptop at 150 %) the pages scroll instead of leaving the screen.
+    PageControl1->addTab(new PageScroll(buildCommunicationPage()), "   Communication settings   ");
+    PageControl1->addTab(new PageScroll(buildAdditionalPage()), "   Additional information   ");
     layout->addWidget(PageControl1, 1);
 
     auto* status = new QStatusBar(this);
     status->setObjectName("StatusBar1");
     status->setSizeGripEnabled(false);
-    StatusPanel0 = new QLabel(status);
+    // Long texts are cut with an ellipsis (the whole text in the tooltip) rather than
+    // widening the window beyond the screen.
+    StatusPanel0 = new ElidedLabel(status);
     StatusPanel0->setObjectName("StatusPanel0");
     StatusPanel0->setMinimumWidth(220);
-    StatusPanel1 = new QLabel(status);
+    StatusPanel1 = new ElidedLabel(status);
     StatusPanel1->setObjectName("StatusPanel1");
     status->addWidget(StatusPanel0);
     status->addWidget(StatusPanel1, 1);
@@ -142,6 +186,10 @@ TSettings::TSettings(SettingsWindowContext context, QWidget* parent)
 
     wireCommands();
     connect(qApp, &QGuiApplication::focusWindowChanged, this, &TSettings::focusWindowChanged);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state != Qt::ApplicationActive && m_ownDialogs == 0 && isVisible())
+            m_leftProgram = true;
+    });
 
     refreshPortList();
     setLamp(V1Commands::Lamp::Idle);
@@ -214,6 +262,7 @@ ColourButton* TSettings::colourButton(const char* name, const QString& title, ui
     auto* swatch = new ColourButton(parent);
     swatch->setObjectName(name);
     connect(swatch, &QPushButton::clicked, this, [this, swatch, field, title] {
+        OwnDialog own(*this);
         if (auto chosen = chooseColour(m_context.settings.*field, title)) {
             m_context.settings.*field = *chosen;
             swatch->setColour(*chosen);
@@ -273,7 +322,18 @@ QWidget* TSettings::buildCommunicationPage()
 
     auto* misc = new QGridLayout;
     int row = 0;
-    Edit_export_separator = textEdit("Edit_export_separator", 1, &Settings::ExportSeparator, page);
+    // One character; what cannot be one is refused as it is typed, the reason in the
+    // status bar, and the separator in force stays.
+    Edit_export_separator = new QLineEdit(page);
+    Edit_export_separator->setObjectName("Edit_export_separator");
+    Edit_export_separator->setMaxLength(1);
+    connect(Edit_export_separator, &QLineEdit::textEdited, this, &TSettings::separatorEdited);
+    connect(Edit_export_separator, &QLineEdit::editingFinished, this, [this] {
+        if (Edit_export_separator->text().isEmpty())
+            Edit_export_separator->setText(q(m_context.settings.ExportSeparator));
+    });
+    m_showers.push_back(
+        [this] { Edit_export_separator->setText(q(m_context.settings.ExportSeparator)); });
     Edit_export_separator->setFixedWidth(40);
     Edit_export_separator->setToolTip("The field separator of every CSV file written or read");
     misc->addWidget(new QLabel("Export separator:", page), row, 0);
@@ -387,8 +447,9 @@ QGroupBox* TSettings::buildEncryptionGroup(QWidget* parent)
     Check_masterKey = ruleBox("Check_masterKey", "Use Master key for all meters", setUseMaster, GroupBox_encryption);
     Edit_masterKey = textEdit("Edit_masterKey", kMasterKeyLength, &Settings::MasterKey, GroupBox_encryption);
     Edit_masterKey->setPlaceholderText("AES-128 master key");
-    Edit_masterKey->setToolTip("32 hexadecimal digits");
+    Edit_masterKey->setToolTip("32 hexadecimal digits; a key pasted with spaces or dashes is kept as its digits");
     Edit_masterKey->installEventFilter(this);
+    Label_masterKeyProblem = makeKeyField(Edit_masterKey, keyReasonLabel("Label_masterKeyProblem", GroupBox_encryption));
     Check_v1 = ruleBox("Check_v1", "v1", setV1, GroupBox_encryption);
     Check_v2 = ruleBox("Check_v2", "v2", setV2, GroupBox_encryption);
     Check_v1->setToolTip("A first-generation receiver is attached");
@@ -402,7 +463,10 @@ QGroupBox* TSettings::buildEncryptionGroup(QWidget* parent)
     keyRow->addSpacing(16);
     keyRow->addWidget(Check_masterKey);
     keyRow->addWidget(Edit_masterKey, 1);
-    layout->addLayout(keyRow, 0, 0, 1, 2);
+    auto* keyArea = new QVBoxLayout;
+    keyArea->addLayout(keyRow);
+    keyArea->addWidget(Label_masterKeyProblem, 0, Qt::AlignRight);
+    layout->addLayout(keyArea, 0, 0, 1, 2);
 
     auto* versionRow = new QHBoxLayout;
     versionRow->addWidget(Check_v1);
@@ -489,6 +553,10 @@ QGroupBox* TSettings::buildV2Group(QWidget* parent)
     Label_S2error = new QLabel("Error command", GroupBox_v2);
     Label_S2error->setObjectName("Label_S2error");
     Label_S2error->setStyleSheet("color: red;");
+    // Its room stays when it is hidden, so that the rows below do not jump.
+    QSizePolicy keepRoom = Label_S2error->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    Label_S2error->setSizePolicy(keepRoom);
     Label_S2error->setVisible(false);
     layout->addWidget(Label_S2error, row++, 0, 1, 3);
 
@@ -511,12 +579,13 @@ QGroupBox* TSettings::buildV2Group(QWidget* parent)
     layout->addWidget(new QLabel("Set Master decryption key in RXL-IoT", GroupBox_v2), row++, 0, 1, 3);
     Edit_S2masterkey = new QLineEdit(GroupBox_v2);
     Edit_S2masterkey->setObjectName("Edit_S2masterkey");
-    Edit_S2masterkey->setMaxLength(kMasterKeyLength);
-    Edit_S2masterkey->setToolTip("32 hexadecimal digits");
+    Edit_S2masterkey->setToolTip("32 hexadecimal digits; a key pasted with spaces or dashes is kept as its digits");
     Edit_S2masterkey->installEventFilter(this);
+    Label_S2keyProblem = makeKeyField(Edit_S2masterkey, keyReasonLabel("Label_S2keyProblem", GroupBox_v2));
     BitBtn9 = button("BitBtn9", "Save", GroupBox_v2);
     layout->addWidget(Edit_S2masterkey, row, 0, 1, 2);
     layout->addWidget(BitBtn9, row++, 2);
+    layout->addWidget(Label_S2keyProblem, row++, 0, 1, 3);
 
     BitBtn12 = button("BitBtn12", "Get main", GroupBox_v2);
     BitBtn12->setToolTip("Ask the receiver for its main settings");
@@ -673,14 +742,28 @@ void TSettings::wireCommands()
     m_v2.onErrorLabel = [this](bool shown) { Label_S2error->setVisible(shown); };
     m_v2.onReply = [this](const std::string& reply) { addReply(reply); };
     m_v2.onPortChanged = [this](bool) { updatePortControls(); };
-    connect(BitBtn3, &QPushButton::clicked, this, [this] { m_v2.sendMode(toStd(Combo_S2mode->currentText())); });
+    m_v2.readingPort = [this] { return m_context.reading.openPortName(); };
+    // A command may show a box of its own.
+    auto guarded = [this](auto run) {
+        return [this, run] {
+            OwnDialog own(*this);
+            run();
+        };
+    };
+    connect(BitBtn3, &QPushButton::clicked, this,
+            guarded([this] { m_v2.sendMode(toStd(Combo_S2mode->currentText())); }));
     connect(Butt_S2decryption, &QPushButton::clicked, this,
-            [this] { m_v2.sendDecryption(Check_S2decryption->isChecked()); });
-    connect(BitBtn10, &QPushButton::clicked, this, [this] { m_v2.sendRssi(Check_S2rssi->isChecked()); });
-    connect(BitBtn9, &QPushButton::clicked, this, [this] { m_v2.sendMasterKey(toStd(Edit_S2masterkey->text())); });
-    connect(BitBtn12, &QPushButton::clicked, this, [this] { m_v2.sendGetMain(); });
+            guarded([this] { m_v2.sendDecryption(Check_S2decryption->isChecked()); }));
+    connect(BitBtn10, &QPushButton::clicked, this, guarded([this] { m_v2.sendRssi(Check_S2rssi->isChecked()); }));
+    connect(BitBtn9, &QPushButton::clicked, this, guarded([this] {
+                const std::string key = toStd(Edit_S2masterkey->text());
+                showKeyProblem(Label_S2keyProblem, keyProblemText(readKeyText(key)));
+                m_v2.sendMasterKey(key);
+            }));
+    connect(BitBtn12, &QPushButton::clicked, this, guarded([this] { m_v2.sendGetMain(); }));
     connect(BitBtn13, &QPushButton::clicked, Memo_S2, &QPlainTextEdit::clear);
-    connect(Button4, &QPushButton::clicked, this, [this] { m_v2.sendFree(toStd(Edit_freeCommand->text())); });
+    connect(Button4, &QPushButton::clicked, this,
+            guarded([this] { m_v2.sendFree(toStd(Edit_freeCommand->text())); }));
     connect(Butt_open_port, &QPushButton::clicked, this, [this] { m_v2.acquire(); });
 
     m_context.reading.onPortStateChanged = [this](const ReadingControl::State&) { updatePortControls(); };
@@ -692,6 +775,7 @@ void TSettings::wireCommands()
 void TSettings::load()
 {
     loadSettingsFile(m_context.settings, m_context.paths.iniFile());
+    m_baseline = settingTexts(m_context.settings);
     showRecord();
     applyTitleRule();
     PageControl1->setCurrentIndex(0);
@@ -699,10 +783,29 @@ void TSettings::load()
 
 void TSettings::reload()
 {
-    reloadSettingsFile(m_context.settings, m_context.paths.iniFile());
+    Settings fromFile = m_context.settings;
+    reloadSettingsFile(fromFile, m_context.paths.iniFile());
+    const std::vector<std::string> file = settingTexts(fromFile);
+    const std::vector<std::string> shown = settingTexts(m_context.settings);
+    setLamp(V1Commands::Lamp::Idle);
+    // Edits made since the record was loaded or applied are not dropped unasked; once
+    // kept, the same edits over the same file are kept without asking again.
+    if (shown != m_baseline && shown != file) {
+        if (m_kept.first == file && m_kept.second == shown)
+            return;
+        OwnDialog own(*this);
+        const size_t choice = m_context.op.askChoice(kCaption, kUnsavedEditsText, MessageIcon::Question,
+                                                     {kKeepChanges, kReadFileAgain});
+        if (choice == 0) {
+            m_kept = {file, shown};
+            return;
+        }
+    }
+    m_context.settings = fromFile;
+    m_baseline = file;
+    m_kept = {};
     showRecord();
     applyTitleRule();
-    setLamp(V1Commands::Lamp::Idle);
 }
 
 void TSettings::showRecord()
@@ -745,21 +848,27 @@ void TSettings::applyTitleRule()
 
 void TSettings::applyCommunication()
 {
-    const Settings& s = m_context.settings;
-    if (!saveCommunicationPage(s, m_context.paths.iniFile()))
-        m_context.op.showMessage(kSavingSettingsCaption, kNoWritePermissionText, MessageIcon::Warning);
-    // The table takes the font whether or not the file could be written.
-    const int additional = m_context.table.appearance().columnCount - col::Fixed;
-    m_context.table.setAppearance(additional, s.FontSize, s.BoldFont);
-    hide();
+    apply();
 }
 
 void TSettings::applyAdditional()
 {
+    apply();
+}
+
+void TSettings::apply()
+{
+    // Either page's Apply keeps both pages, so that nothing typed on the other is lost.
     const Settings& s = m_context.settings;
-    if (!saveAdditionalPage(s, m_context.paths.iniFile()))
+    if (saveBothPages(s, m_context.paths.iniFile())) {
+        m_baseline = settingTexts(s);
+        m_kept = {};
+    } else {
+        OwnDialog own(*this);
         m_context.op.showMessage(kSavingSettingsCaption, kNoWritePermissionText, MessageIcon::Warning);
-    m_context.table.setAdditionalValueCount(s.Count);
+    }
+    // The table takes the look whether or not the file could be written.
+    m_context.table.setAppearance(s.Count, s.FontSize, s.BoldFont);
     hide();
 }
 
@@ -779,24 +888,63 @@ void TSettings::showEvent(QShowEvent* event)
         return;
     if (!m_centred) {
         m_centred = true;
-        adjustSize();
+        // As large as the pages, as far as the screen allows; the pages scroll the rest.
+        resize(layout()->sizeHint());
         if (QScreen* screen = QGuiApplication::primaryScreen())
             move(screen->availableGeometry().center() - rect().center());
     }
+    fitOnScreen(this);
+    QTimer::singleShot(0, this, [this] { fitOnScreen(this); });
+    m_justShown = true;
     reload();
     refreshPortList();
+}
+
+bool TSettings::isOtherWindowOfProgram(QWindow* window) const
+{
+    // Lists, menus and tooltips of any window, and boxes and dialogs (modal, or shown over
+    // this window), are no other window.
+    const Qt::WindowType type = window->type();
+    if (type == Qt::Popup || type == Qt::ToolTip || type == Qt::SplashScreen || window->modality() != Qt::NonModal)
+        return false;
+    for (const QWindow* w = window; w; w = w->transientParent())
+        if (w == windowHandle())
+            return false;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->windowHandle() == window && (top == this || isAncestorOf(top)))
+            return false;
+    return true;
 }
 
 void TSettings::focusWindowChanged(QWindow* now)
 {
     QPointer<QWindow> before = m_lastFocusWindow;
     m_lastFocusWindow = now;
-    if (!now || now != windowHandle() || !before || before == now || !isVisible())
+    // The focus went elsewhere first: the next return is not the showing's own.
+    if (now != windowHandle())
+        m_justShown = false;
+    if (!now || now != windowHandle() || before == now || !isVisible())
         return;
-    // Its own boxes and the colour dialog are modal; the program's windows are not.
-    if (before->modality() != Qt::NonModal)
+    const bool cameBackToProgram = std::exchange(m_leftProgram, false);
+    // The showing itself has reloaded already.
+    if (std::exchange(m_justShown, false) || m_ownDialogs > 0)
         return;
-    reload();
+    if (before ? isOtherWindowOfProgram(before) : cameBackToProgram)
+        reload();
+}
+
+void TSettings::separatorEdited(const QString& text)
+{
+    const std::string value = toStd(text);
+    const std::string problem = exportSeparatorProblem(value);
+    windowStatus(1, q(problem));
+    if (problem.empty()) {
+        m_context.settings.ExportSeparator = value;
+        return;
+    }
+    // An empty field waits for the next character; anything else is taken back at once.
+    if (!text.isEmpty())
+        Edit_export_separator->setText(q(m_context.settings.ExportSeparator));
 }
 
 void TSettings::refreshPortList()
@@ -835,6 +983,7 @@ void TSettings::refreshPortList()
 
 void TSettings::pressV1Set(V1Parameter parameter, const QString& choice)
 {
+    OwnDialog own(*this);
     m_v1.pressSet(parameter, V1Commands::valueFor(parameter, toStd(choice)));
 }
 
@@ -856,7 +1005,9 @@ void TSettings::setLamp(V1Commands::Lamp lamp)
 void TSettings::addReply(const std::string& reply)
 {
     // One reply is one new entry; its own line breaks stay, a closing one is not needed.
-    QString text = QString::fromLatin1(reply.data(), int(reply.size()));
+    // Bytes that are not text show as hex.
+    const std::string shown = V2Commands::replyText(reply);
+    QString text = QString::fromLatin1(shown.data(), int(shown.size()));
     text.replace("\r\n", "\n").replace('\r', '\n');
     if (text.endsWith('\n'))
         text.chop(1);
@@ -886,12 +1037,10 @@ bool TSettings::eventFilter(QObject* watched, QEvent* event)
                 BitBtn9->click();
                 return true;
             }
-            // A typed key must be a hex digit; Backspace is refused like any other.
-            // Shortcuts (copy, paste, select all) and the cursor keys still work.
+            // Backspace is refused like any other key that is no hex digit; the field's
+            // validator refuses the rest and says why. Shortcuts (copy, paste, select all)
+            // and the cursor keys still work.
             if (key->key() == Qt::Key_Backspace)
-                return true;
-            const QString text = key->text();
-            if (text.size() == 1 && text[0].isPrint() && !isHexDigit(text[0]))
                 return true;
         } else if (watched == Edit_freeCommand && enter) {
             Button4->click();

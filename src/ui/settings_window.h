@@ -17,6 +17,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -57,10 +60,12 @@ public:
 
     // Every key with its start-up default, the rules of the tied boxes, the first page.
     void load();
-    // Every key again with the activation defaults (unsaved edits are lost), the title
-    // rule, the lamp back to idle.
+    // Every key again (a missing one with its start-up default, a speed or parity that no
+    // port takes with the activation defaults), the title rule, the lamp back to idle.
+    // Edits not yet applied that differ from the file are dropped only when the operator
+    // answers "Read the file again"; "Keep your changes" keeps the record as it is.
     void reload();
-    // The Apply buttons of the two pages.
+    // The Apply buttons of the two pages; each writes the keys of both pages.
     void applyCommunication();
     void applyAdditional();
     // Tools > Settings: shows, raises and activates the window.
@@ -129,6 +134,7 @@ public:
     QCheckBox* Check_aes128Mode1 = nullptr;
     QCheckBox* Check_masterKey = nullptr;
     QLineEdit* Edit_masterKey = nullptr;
+    QLabel* Label_masterKeyProblem = nullptr; // why a typed or pasted key is refused
     QCheckBox* Check_v1 = nullptr;
     QCheckBox* Check_v2 = nullptr;
     QPushButton* BitBtn11 = nullptr;
@@ -159,6 +165,7 @@ public:
     QCheckBox* Check_S2rssi = nullptr;
     QPushButton* BitBtn10 = nullptr;
     QLineEdit* Edit_S2masterkey = nullptr;
+    QLabel* Label_S2keyProblem = nullptr;
     QPushButton* BitBtn9 = nullptr;
     QPushButton* BitBtn12 = nullptr;
     QPlainTextEdit* Memo_S2 = nullptr;
@@ -227,8 +234,12 @@ private:
     void pressV1Set(V1Parameter parameter, const QString& choice);
     void windowStatus(int panel, const QString& text);
     // Reloads when the window becomes active again coming from another window of the
-    // program (not from its own message boxes and colour dialog).
+    // program or from another program; not when focus comes back from its own lists,
+    // menus, tooltips, message boxes or colour dialog.
     void focusWindowChanged(QWindow* now);
+    bool isOtherWindowOfProgram(QWindow* window) const;
+    void apply();
+    void separatorEdited(const QString& text);
 
     SettingsWindowContext m_context;
     QtTimer m_replyTimer;
@@ -239,6 +250,16 @@ private:
     QLineEdit* m_titles[kTitleFields] = {};
     QPointer<QWindow> m_lastFocusWindow;
     bool m_centred = false;
+    bool m_justShown = false;
+    // The program lost the focus to another program while the window was shown.
+    bool m_leftProgram = false;
+    // Boxes and dialogs of the window's own that are open now.
+    struct OwnDialog;
+    int m_ownDialogs = 0;
+    // The record as last loaded, reloaded or applied, key by key: what differs is an edit.
+    std::vector<std::string> m_baseline;
+    // The file and the edits the operator chose to keep at the last reload.
+    std::pair<std::vector<std::string>, std::vector<std::string>> m_kept;
 };
 
 } // namespace palvero

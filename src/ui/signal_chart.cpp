@@ -185,10 +185,12 @@ void TForm5::showWindow()
         m_placed = true;
         return;
     }
-    if (isVisible())
+    if (isVisible()) {
         raise();
-    else
+    } else {
+        fitOnScreen(this);
         show();
+    }
     activateWindow();
 }
 

@@ -2,10 +2,13 @@
 
 #include "cell_text.h"
 #include "import_progress.h"
+#include "key_field.h"
+#include "window_placement.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -31,6 +34,10 @@ TForm3::TForm3(TemplateChoiceContext context)
     Combo_templates->setToolTip("A saved template, or <None> for the table as it is");
     refuseUnheldCharacters(Combo_templates->lineEdit());
     Label1->setBuddy(Combo_templates);
+    // A typed name that names no template is refused here, with the reason.
+    Label_problem = keyReasonLabel("Label_problem", this);
+    Label_problem->setWordWrap(true);
+    connect(Combo_templates, &QComboBox::currentTextChanged, Label_problem, &QLabel::clear);
     Label2 = new QLabel("If you select <None> then file will be open/save ", this);
     Label2->setObjectName("Label2");
     Label3 = new QLabel("as it is. For more information about templates", this);
@@ -55,6 +62,7 @@ TForm3::TForm3(TemplateChoiceContext context)
 
     layout->addWidget(Label1);
     layout->addWidget(Combo_templates);
+    layout->addWidget(Label_problem);
     layout->addSpacing(6);
     layout->addWidget(Label2);
     layout->addWidget(Label3);
@@ -70,12 +78,14 @@ void TForm3::showEvent(QShowEvent* event)
 {
     if (QWidget* anchor = m_context.anchor)
         move(anchor->geometry().center() - QPoint(width() / 2, height() / 2));
+    fitOnScreen(this, QSize(), m_context.anchor);
     QDialog::showEvent(event);
 }
 
 void TForm3::openFor(int mode)
 {
     m_mode = mode == ImportMode ? ImportMode : ExportMode;
+    Label_problem->clear();
     activate();
     show();
     raise();
@@ -98,10 +108,25 @@ void TForm3::activate()
             Combo_templates->addItem(cellText(r.name));
 }
 
+bool TForm3::namesNoTemplate(const std::string& name)
+{
+    if (name == kNoTemplateName || !m_context.templates.exists())
+        return false;
+    return m_context.templates.findTemplate(name).status == TemplateLookup::Status::NotFound;
+}
+
 void TForm3::apply()
 {
-    hide();
     const std::string name = cellBytes(Combo_templates->currentText());
+    // Exported through a name that is no template, the file would hold only empty lines.
+    if (namesNoTemplate(name)) {
+        Label_problem->setText("No template is named \"" + Combo_templates->currentText()
+                               + "\": choose one from the list, or <None>");
+        Combo_templates->setFocus();
+        Combo_templates->lineEdit()->selectAll();
+        return;
+    }
+    hide();
     const TableCsvOptions options{m_context.settings.ExportSeparator, m_context.settings.SimpleExport,
                                   settingsCodePage(m_context.settings)};
     const std::filesystem::path folder = m_context.paths.dataFolder();

@@ -40,12 +40,15 @@ public:
     // Sets the mode, fills the list from tmplates.dat and shows the window.
     void openFor(int mode);
     int mode() const { return m_mode; }
-    // Closes the window, then exports or imports with the text of Combo_templates.
+    // Closes the window, then exports or imports with the text of Combo_templates. A name
+    // that names no template in tmplates.dat is refused (Label_problem says so) and the
+    // window stays.
     void apply();
     const TableCsvResult& lastResult() const { return m_last; }
 
     QLabel* Label1 = nullptr;
     QComboBox* Combo_templates = nullptr;
+    QLabel* Label_problem = nullptr;
     QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr;
     QLabel* Label4 = nullptr;
@@ -65,6 +68,7 @@ protected:
 private:
     // The list offers "<None>" and the templates of the mode's type, in file order.
     void activate();
+    bool namesNoTemplate(const std::string& name);
 
     TemplateChoiceContext m_context;
     int m_mode = ExportMode;

@@ -1,5 +1,7 @@
 #include "templates_window.h"
 
+#include "window_placement.h"
+
 #include "named_widgets.h"
 
 #include "cell_text.h"
@@ -191,6 +193,7 @@ void TTemplates::showEvent(QShowEvent* event)
 {
     if (QWidget* anchor = m_context.anchor)
         move(anchor->geometry().center() - QPoint(width() / 2, height() / 2));
+    fitOnScreen(this, QSize(), m_context.anchor);
     QDialog::showEvent(event);
 }
 

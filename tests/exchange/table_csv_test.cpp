@@ -137,7 +137,7 @@ TEST_F(TableCsvTest, ExportWritesEachModeWithAClosingSeparator)
         EXPECT_EQ(r.rows, 2);
         EXPECT_EQ(readFile(dir / "out.csv"), c.expected);
     }
-    EXPECT_EQ(op.dialogs[0].title, "Save log data");
+    EXPECT_EQ(op.dialogs[0].title, "Export table to CSV");
     EXPECT_EQ(op.dialogs[0].filter, "CSV|*.csv|TXT|*.txt");
     EXPECT_EQ(op.dialogs[0].fileName, "");
     EXPECT_TRUE(log.lines.empty());

@@ -46,7 +46,7 @@ TEST(ExportGridCsv, WritesDataRowsWithASeparatorAfterEveryCell)
     const std::string expected = "1;11111111;KAM;;;Water;;;;;;;;;;;\r\n2;22222222;ELS;;;Gas;;;;;;;;;;;\r\n";
     EXPECT_EQ(test::readFile(dir / "meters.csv"), expected);
     ASSERT_EQ(op.dialogs.size(), 1u);
-    EXPECT_EQ(op.dialogs[0].title, "Save log data");
+    EXPECT_EQ(op.dialogs[0].title, "Export table to CSV");
     EXPECT_EQ(op.dialogs[0].filter, "CSV|*.csv|TXT|*.txt");
     EXPECT_EQ(op.dialogs[0].fileName, "meters.csv");
     EXPECT_TRUE(log.lines.empty());

@@ -3,6 +3,9 @@
 #   install_test.sh BUILD_DIR SOURCE_DIR over-existing
 #       installs over a folder that holds data files, captures, logs and settings, and
 #       upgrades it from a new folder with palvero-upgrade: none of them may change
+#   install_test.sh BUILD_DIR SOURCE_DIR demo
+#       lays out the demonstration folder as ./scripts/run.sh --demo does, twice: what the
+#       operator changed in between (settings, the window's place, meters) stays
 #   install_test.sh BUILD_DIR SOURCE_DIR package
 #       makes the release archive, unpacks it into a clean folder and starts
 #       palvero-replay and the program from there
@@ -12,7 +15,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-program_files=(palvero palvero-replay wmbus-sim UsrManEn.pdf UsrManBg.pdf palvero.png palvero-desktop-entry palvero-upgrade)
+program_files=(palvero palvero-replay wmbus-sim UsrManEn.pdf UsrManBg.pdf palvero.png README.txt palvero-desktop-entry palvero-upgrade)
 data_files=(files/meters.mrv files/db.mrv template/tmplates.dat palvero.ini
             files/captures/2026-05-04_08-15-00.cap files/glog.txt files/gloge.txt files/compact-formats.txt)
 
@@ -76,6 +79,36 @@ if [ "$mode" = over-existing ]; then
   mkdir "$work/empty"
   if "$work/new/palvero-upgrade" "$work/empty" 2>/dev/null; then fail "palvero-upgrade took a folder without Palvero"; fi
   echo "install over an existing folder: data, captures, logs and settings unchanged"
+  exit 0
+fi
+
+if [ "$mode" = demo ]; then
+  demo="$work/demo"
+  walk="$src/tools/wmbus-sim/demo-walk.txt"
+  "$src/scripts/demo-layout.sh" "$demo" "$walk" > /dev/null
+  cmake --install "$build" --prefix "$demo" > /dev/null
+  keys=$(grep -c '^# key ' "$walk")
+  [ "$(stat -c %s "$demo/files/meters.mrv")" -eq $((keys * 42)) ] || fail "the demo's meters file does not hold the $keys keys"
+  grep -qxF "Name=$demo/receiver" "$demo/palvero.ini" || fail "the demo's settings do not name the simulated receiver"
+  [ -f "$demo/files/db.mrv" ] && [ -f "$demo/template/tmplates.dat" ] || fail "the installation did not lay out the data files"
+
+  # The operator's changes: a font size applied, the window moved, one meter more.
+  printf '[Palvero]\r\nWindowLeft=40\r\n' >> "$demo/palvero.ini"
+  sed -i 's/^Count=3$/Count=5/' "$demo/palvero.ini"
+  printf '\x0899999999\x00' >> "$demo/files/meters.mrv"
+  head -c 32 /dev/zero >> "$demo/files/meters.mrv"
+  before=$(cd "$demo" && sha256sum palvero.ini files/meters.mrv files/db.mrv template/tmplates.dat)
+  out=$("$src/scripts/demo-layout.sh" "$demo" "$walk")
+  cmake --install "$build" --prefix "$demo" > /dev/null
+  [ -z "$out" ] || fail "the second layout said: $out"
+  [ "$before" = "$(cd "$demo" && sha256sum palvero.ini files/meters.mrv files/db.mrv template/tmplates.dat)" ] ||
+    fail "running the demo again changed what the operator had changed"
+
+  # Settings that name another port are kept, and the layout says so.
+  sed -i "s|^Name=.*|Name=ttyUSB0|" "$demo/palvero.ini"
+  "$src/scripts/demo-layout.sh" "$demo" "$walk" | grep -q "names another port" || fail "no note about the port"
+  grep -qxF "Name=ttyUSB0" "$demo/palvero.ini" || fail "the operator's port was replaced"
+  echo "demo folder laid out again: settings, window place and meters kept"
   exit 0
 fi
 

@@ -31,6 +31,7 @@ public:
     bool write(const uint8_t* data, size_t n) override;
     size_t bytesWaiting() override { return incoming.size(); }
     std::string errorText() const override { return error; }
+    std::string probeErrorText() const override { return probeError; }
     using SerialPort::write;
 
     // The receiver sends bytes: they wait in the port and a receive event is raised.
@@ -47,6 +48,7 @@ public:
     // A write of exactly this one byte fails.
     std::optional<uint8_t> failingByte;
     std::string error = "The write timed out";
+    std::string probeError; // why a failing probe failed
     // What a v1 receiver answers to the wake byte 0x00 (empty: it stays silent). The
     // answer arrives while the writer still waits, with its receive event, as
     // QSerialPort delivers it from inside its waits.

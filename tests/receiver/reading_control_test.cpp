@@ -143,6 +143,59 @@ TEST(ReadingControlOpen, PortHeldByAnotherProgramIsReportedNotOpened)
     EXPECT_FALSE(rig.control.portOpen());
     EXPECT_EQ(rig.control.buttonCaption(), "Start");
     EXPECT_TRUE(rig.states.empty());
+    // Start says so out loud as well (the texts: StartThatCannotOpenThePortSaysWhyAndWhere).
+    EXPECT_EQ(rig.op.messages.size(), 1u);
+}
+
+TEST(ReadingControlOpen, StartThatCannotOpenThePortSaysWhyAndWhere)
+{
+    const std::string settings = "choose the receiver's port under Tools \xE2\x80\xBA Settings.";
+    struct Case {
+        std::string name;
+        std::function<void(Rig&)> arrange;
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        {"missing", [](Rig& r) { r.port.deviceMissing = true; },
+         "Reading cannot start: the serial port COM3 does not exist.\nIs the receiver plugged in? Plug it in, or "
+             + settings},
+        {"held",
+         [](Rig& r) {
+             r.port.probeFails = true;
+             r.port.probeError = "Device or resource busy";
+         },
+         "Reading cannot start: the serial port COM3 is in use by another program or may not be opened (Device or "
+         "resource busy).\nClose the other program, check your rights on the port, or "
+             + settings},
+        {"speed", [](Rig& r) { r.settings.Speed = "fast"; },
+         "Reading cannot start: the speed \"fast\" of the serial port COM3 is not a number.\nChoose a speed under "
+         "Tools \xE2\x80\xBA Settings."},
+        {"open",
+         [](Rig& r) {
+             r.port.openFails = true;
+             r.port.error = "Permission denied";
+         },
+         "Reading cannot start: the serial port COM3 cannot be opened (Permission denied).\nCheck the receiver, or "
+             + settings},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        c.arrange(rig);
+        rig.control.startStop();
+        EXPECT_EQ(rig.control.buttonCaption(), "Start");
+        ASSERT_EQ(rig.op.messages.size(), 1u);
+        EXPECT_EQ(rig.op.messages[0].caption, "Palvero");
+        EXPECT_EQ(rig.op.messages[0].text, c.text);
+        EXPECT_EQ(rig.op.messages[0].icon, MessageIcon::Warning);
+        // The reader log and the status bar keep their lines as before.
+        EXPECT_EQ(rig.status.texts, Lines{"0:COM3 is closed"});
+        EXPECT_EQ(rig.table.readerLog.size(), 1u);
+    }
+    // Send data and the receiver commands have messages of their own.
+    Rig rig;
+    rig.port.probeFails = true;
+    rig.control.sendData("x");
     EXPECT_TRUE(rig.op.messages.empty());
 }
 

@@ -231,6 +231,59 @@ TEST(V1Commands, SetDuringAReadingKeepsTheReadingAndItsPort)
     EXPECT_EQ(rig.table.cell(1, col::MeterId), "12345678");
 }
 
+TEST(V1Commands, SetDuringAReadingFindsThePromptAmongTheFrames)
+{
+    // Frames that the receiver sends while it is asked; the second holds the prompt's
+    // value (0x3E) in its meter ID.
+    const auto frame = [](const char* id) {
+        return test::receiverFrame(test::fromHex(std::string("00 44 2D 2C ") + id
+                                                 + " 01 07 7A 01 00 00 00 04 13 E8 03 00 00 02 5A E8 03"));
+    };
+    const auto a = frame("78 56 34 12"), b = frame("3E 56 34 12"), c = frame("11 22 33 44");
+    const auto join = [](std::initializer_list<std::vector<uint8_t>> parts) {
+        std::vector<uint8_t> all;
+        for (const auto& p : parts)
+            all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    const std::vector<uint8_t> prompt = {'>'};
+    const std::vector<uint8_t> bHead(b.begin(), b.begin() + 6), bTail(b.begin() + 6, b.end());
+    struct Case {
+        std::string name;
+        std::vector<uint8_t> afterWake, afterMemory;
+        bool saved;
+        Lines meters; // the table's meter IDs afterwards
+    };
+    const std::vector<Case> cases = {
+        {"frames around the prompts", join({a, prompt}), join({prompt, c}), true, {"12345678", "44332211"}},
+        {"a prompt value inside a frame", join({bHead, bTail, prompt}), prompt, true, {"1234563E"}},
+        {"a prompt while a frame is half heard", join({bHead, prompt}), join({bTail, prompt}), false, {}},
+        {"no prompt at all", a, {}, false, {"12345678"}},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        Rig rig;
+        rig.reading.start();
+        ASSERT_TRUE(rig.reading.reading());
+        rig.clearRecords();
+        rig.port.wakeAnswer = k.afterWake;
+        rig.promptAfterMemory = false;
+        rig.port.afterWrite = [&rig, &k](const std::vector<uint8_t>& bytes) {
+            if (bytes == std::vector<uint8_t>{'M'} && !k.afterMemory.empty())
+                rig.port.arrive(k.afterMemory);
+        };
+        rig.commands.pressSet(V1Parameter::Mode, V1Commands::valueFor(V1Parameter::Mode, "S1"));
+        EXPECT_EQ(rig.lamps, std::vector<Lamp>{k.saved ? Lamp::Success : Lamp::Failure});
+        EXPECT_EQ(test::hexBytes(rig.port.written), k.saved ? "00 4D 03 03 FF 58" : "00 FF 58");
+        Lines meters;
+        for (int r = 1; r < rig.table.rowCount(); ++r)
+            if (!rig.table.cell(r, col::MeterId).empty())
+                meters.push_back(rig.table.cell(r, col::MeterId));
+        EXPECT_EQ(meters, k.meters);
+        EXPECT_TRUE(rig.reading.reading());
+    }
+}
+
 TEST(V1Commands, PortErrorWhileSendingIsShownWithThePortsText)
 {
     struct Case {

@@ -127,8 +127,8 @@ TEST(V2Commands, EmptyFreeCommandOpensArmsAndClosesWithoutSending)
     EXPECT_EQ(rig.transcript, (Lines{"probe " + rig.device(), "open " + rig.device() + " 19200 None", "purge", "write ",
                                      "timer start 1700", "read 1024/0 -> 0", "timer stop", "purge", "sleep 40",
                                      "close"}));
-    // The free command leaves the error label as it is.
-    EXPECT_EQ(rig.window, (Lines{"port open", "port closed"}));
+    // "Error command" belongs to the command that was refused: the next one hides it.
+    EXPECT_EQ(rig.window, (Lines{"label hidden", "port open", "port closed"}));
 }
 
 TEST(V2Commands, ModeOutsideTheListIsRefusedBeforeThePortIsTouched)
@@ -143,7 +143,7 @@ TEST(V2Commands, ModeOutsideTheListIsRefusedBeforeThePortIsTouched)
     }
 }
 
-TEST(V2Commands, KeyThatIsNotThirtyTwoHexDigitsIsRefusedAndThePortGivenBack)
+TEST(V2Commands, KeyThatIsNotThirtyTwoHexDigitsIsRefusedBeforeThePortIsTaken)
 {
     for (const std::string key : {"", "0011223344556677889900AABBCCDDE", "00112233445566778899AABBCCDDEEFF0",
                                   "00112233445566778899AABBCCDD EFF", "00112233445566778899AABBCCDDEEFG"}) {
@@ -152,18 +152,58 @@ TEST(V2Commands, KeyThatIsNotThirtyTwoHexDigitsIsRefusedAndThePortGivenBack)
         Rig rig;
         rig.commands.sendMasterKey(key);
         EXPECT_TRUE(rig.port.written.empty());
-        EXPECT_EQ(rig.transcript, (Lines{"probe " + rig.device(), "open " + rig.device() + " 19200 None", "purge",
-                                         "purge", "sleep 40", "close"}));
-        EXPECT_EQ(rig.window, (Lines{"port open", "label shown", "port closed"}));
+        EXPECT_TRUE(rig.transcript.empty());
+        EXPECT_EQ(rig.window, Lines{"label shown"});
     }
     // While an earlier command waits for its answer, the port stays with it until the tick.
     Rig rig;
     rig.commands.sendGetMain();
     rig.transcript.clear();
     rig.commands.sendMasterKey("abc");
-    EXPECT_EQ(rig.transcript, Lines{"purge"});
+    EXPECT_TRUE(rig.transcript.empty());
     EXPECT_TRUE(rig.commands.portOpen());
     EXPECT_TRUE(rig.commands.waiting());
+}
+
+TEST(V2Commands, PastedKeyGoesOutAsItsDigitsAndRepliesShowTheirBytes)
+{
+    const std::string digits = "00112233445566778899AABBCCDDEEFF";
+    for (const std::string key : {"00112233445566778899aabbccddeeff", "0x00112233445566778899AABBCCDDEEFF",
+                                  "00 11 22 33 44 55 66 77 88 99 AA BB CC DD EE FF",
+                                  "0011-2233-4455-6677-8899-AABB-CCDD-EEFF", "  00112233 44556677 8899AABB CCDDEEFF\t"})
+        EXPECT_EQ(V2Commands::masterKeyCommand(key), "set mkey=" + digits) << key;
+
+    const struct {
+        std::string reply, shown;
+    } replies[] = {
+        {"OK", "OK"},
+        {"wmod=3\r\nrssi=1\r\n", "wmod=3\r\nrssi=1\r\n"},
+        {std::string("OK\0\xFF", 4), "OK[00 FF]"},
+        {std::string("\x01ver\x7F", 5), "[01]ver[7F]"},
+        {"", ""},
+    };
+    for (const auto& r : replies)
+        EXPECT_EQ(V2Commands::replyText(r.reply), r.shown) << r.shown;
+}
+
+TEST(V2Commands, PortThatTheReadingHoldsIsNamedNotProbed)
+{
+    for (const std::string held : {"COM3", "COM4", ""}) {
+        SCOPED_TRACE("reading holds '" + held + "'");
+        Rig rig;
+        rig.commands.readingPort = [&held] { return held; };
+        rig.commands.sendGetMain();
+        if (held == "COM3") {
+            EXPECT_TRUE(rig.transcript.empty()) << "the program's own port is not probed";
+            ASSERT_EQ(rig.op.messages.size(), 1u);
+            EXPECT_EQ(rig.op.messages[0].text, V2Commands::kReadingHoldsPortText);
+            EXPECT_EQ(rig.window, (Lines{"label hidden", "status 1:Stop the reading first"}));
+            EXPECT_TRUE(rig.table.readerLog.empty());
+        } else {
+            EXPECT_EQ(rig.written(), "get main");
+            EXPECT_TRUE(rig.op.messages.empty());
+        }
+    }
 }
 
 TEST(V2Commands, PortThatCannotBeUsedIsReportedAndNothingIsSent)

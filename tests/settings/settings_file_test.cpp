@@ -47,7 +47,7 @@ TEST(SettingsLoad, MissingFileGivesTheStartupDefaults)
     EXPECT_EQ(s.Parity, "None");
 }
 
-TEST(SettingsLoad, ReloadOnActivationHasItsOwnPortDefaults)
+TEST(SettingsLoad, ReloadOnActivationKeepsThePortUnlessItsValueIsUnusable)
 {
     TempDir dir;
     const auto path = dir / "palvero.ini";
@@ -56,26 +56,74 @@ TEST(SettingsLoad, ReloadOnActivationHasItsOwnPortDefaults)
         std::string speed, parity;
     };
     const std::vector<Case> cases = {
-        {"", "300", "Even"},
-        {"[Com port]\r\nName=COM4\r\n", "300", "Even"},
-        {"[Com port]\r\nSpeed=9600\r\n", "9600", "Even"},
-        {"[com PORT]\r\nparity=None\r\n", "300", "None"},
-        // A key that is there but empty is a value, not a missing key.
-        {"[Com port]\r\nSpeed=\r\nParity=\r\n", "", ""},
+        // A missing file or key leaves the port as start-up set it.
+        {"", "19200", "None"},
+        {"[Com port]\r\nName=COM4\r\n", "19200", "None"},
+        {"[Com port]\r\nSpeed=9600\r\n", "9600", "None"},
+        {"[com PORT]\r\nparity=Odd\r\n", "19200", "Odd"},
+        // A speed that is no whole number and a parity that is none of the five names take
+        // the activation defaults; a number outside the list is a speed the port takes.
+        {"[Com port]\r\nSpeed=\r\nParity=\r\n", "300", "Even"},
+        {"[Com port]\r\nSpeed=fast\r\nParity=none\r\n", "300", "Even"},
+        {"[Com port]\r\nSpeed=14400\r\nParity=Space\r\n", "14400", "Space"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         writeFile(path, c.file);
         Settings s;
         s.RFPower = "1";
+        s.Speed = "4800";
         reloadSettingsFile(s, path);
         EXPECT_EQ(s.Speed, c.speed);
         EXPECT_EQ(s.Parity, c.parity);
         EXPECT_EQ(s.RFPower, "5") << "every other key takes its usual default";
-        Settings startUp;
-        loadSettingsFile(startUp, path);
-        EXPECT_EQ(startUp.Speed, c.file.find("Speed=") != std::string::npos ? c.speed : "19200");
     }
+}
+
+TEST(SettingsLoad, ExportSeparatorIsOneCharacterAndABlankSurvivesTheFile)
+{
+    TempDir dir;
+    const auto path = dir / "palvero.ini";
+    const struct {
+        std::string separator; // as the field sets it
+        std::string written;   // the line in the file
+    } saved[] = {
+        {";", "ExportSeparator=;\r\n"},
+        {" ", "ExportSeparator=\" \"\r\n"},
+        {"\t", "ExportSeparator=\"\t\"\r\n"},
+        {"\"", "ExportSeparator=\"\r\n"},
+        {",", "ExportSeparator=,\r\n"},
+    };
+    for (const auto& c : saved) {
+        Settings s;
+        s.ExportSeparator = c.separator;
+        ASSERT_TRUE(saveCommunicationPage(s, path));
+        EXPECT_NE(readFile(path).find(c.written), std::string::npos) << c.written;
+        Settings back;
+        loadSettingsFile(back, path);
+        EXPECT_EQ(back.ExportSeparator, c.separator) << c.written;
+    }
+
+    const struct {
+        std::string value;
+        std::string separator;
+    } read[] = {
+        {"|", "|"},
+        {"\" \"", " "},
+        {"::::", ":"},                          // cut to its first character
+        {std::string(1 << 20, ','), ","},      // a 1 MB value from a damaged file
+        {"", ";"},                              // nothing to cut: the default
+        {"\xC2\xA7", ";"},                      // a two-byte character
+        {"\x01", ";"},                           // not visible
+        {"\"\"", ";"},
+    };
+    for (const auto& c : read)
+        EXPECT_EQ(loadText("[Misc]\nExportSeparator=" + c.value + "\n").ExportSeparator, c.separator)
+            << c.value.substr(0, 8);
+
+    for (const std::string refused : {"", "\xC2\xA7", "\x7F", "\n", ";;"})
+        EXPECT_FALSE(exportSeparatorProblem(refused).empty()) << refused;
+    EXPECT_EQ(exportSeparatorProblem(""), "The export separator cannot be empty: type one character, for example ;");
 }
 
 TEST(SettingsLoad, TiedBoxesFollowTheLaterKey)
@@ -205,6 +253,27 @@ TEST(SettingsSave, ApplyWritesItsKeysInOrder)
     both.insert(both.find("[Wireless]"), "ColorMrv=0\r\nColorTest=0\r\nColorProcess=16711680\r\nColorDone=32768\r\n");
     both += additional.substr(0, additional.find("[Misc]")) + additional.substr(additional.find("[Palvero]"));
     EXPECT_EQ(readFile(dir / "comm.ini"), both);
+}
+
+TEST(SettingsSave, EitherApplyWritesBothPagesInTheirOrder)
+{
+    TempDir dir;
+    Settings s;
+    s.Name = "ttyUSB1";
+    s.Count = 4;
+    s.CodePage = "Windows-1252";
+    ASSERT_TRUE(saveBothPages(s, dir / "palvero.ini"));
+    std::string both = kCommunicationPage;
+    both.replace(both.find("Name=COM1"), 9, "Name=ttyUSB1");
+    both.insert(both.find("[Wireless]"), "ColorMrv=0\r\nColorTest=0\r\nColorProcess=16711680\r\nColorDone=32768\r\n");
+    const std::string additional = kAdditionalPage;
+    std::string titles = additional.substr(0, additional.find("[Misc]")) + additional.substr(additional.find("[Palvero]"));
+    titles.replace(titles.find("Count=0"), 7, "Count=4");
+    EXPECT_EQ(readFile(dir / "palvero.ini"), both + titles);
+    EXPECT_EQ(settingTexts(s).size(), kSettingKeys.size());
+    Settings back;
+    loadSettingsFile(back, dir / "palvero.ini");
+    EXPECT_EQ(settingTexts(back), settingTexts(s));
 }
 
 TEST(SettingsSave, EveryValueReadsBackAsWritten)

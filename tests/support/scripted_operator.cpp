@@ -32,4 +32,19 @@ std::optional<std::string> ScriptedOperator::askOpenFile(const FileDialogSpec& s
     return askSaveFile(spec);
 }
 
+size_t ScriptedOperator::askChoice(const std::string& caption, const std::string& text, MessageIcon icon,
+                                   const std::vector<std::string>& buttons)
+{
+    messages.push_back({caption, text, icon});
+    choices.push_back(buttons);
+    if (choiceAnswers.empty())
+        return 0;
+    const std::string answer = choiceAnswers.front();
+    choiceAnswers.pop_front();
+    for (size_t i = 0; i < buttons.size(); ++i)
+        if (buttons[i] == answer)
+            return i;
+    return 0;
+}
+
 } // namespace palvero::test

@@ -317,7 +317,9 @@ void EndToEndTest::lostReceiverEndsTheReading()
     QVERIFY(!reader.port.isOpen());
     QCOMPARE(window.StatusPanel0->text(), q(folder.port() + " is closed"));
     QCOMPARE(window.table().dataRowCount(), int(heard.ids.size()));
-    QCOMPARE(reader.op.messages.size(), size_t(0));
+    // One box says that the port is not there and where to choose another.
+    QCOMPARE(reader.op.messages.size(), size_t(1));
+    QVERIFY(q(reader.op.messages[0].text).contains(q(folder.port() + " does not exist")));
 }
 
 void EndToEndTest::captureBringsBackAReadingCutShort()

@@ -32,6 +32,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTimer>
 #include <QTreeWidget>
@@ -221,6 +222,7 @@ void FieldTest::unreadListCopiesExportsAndFindsTheRow()
     h.op.fileAnswers.push_back(exported);
     list.Butt_export->click();
     QVERIFY(palvero::test::readFile(exported).find("30000003;;not heard;\r\n") != std::string::npos);
+    QCOMPARE(QString::fromStdString(h.op.dialogs.back().title), QString("Export unread meters to CSV"));
 
     const QModelIndex second = list.model().index(1, 0);
     QCOMPARE(second.data().toString(), QString("20000002"));
@@ -254,6 +256,20 @@ void FieldTest::followingTheLastReadMeter()
 
     h.action("Followlastreadmeter1")->trigger();
     QVERIFY(lastVisible());
+
+    // Only the rows follow: the columns stay where the operator scrolled them.
+    QScrollBar* across = h.window->Grid_values->horizontalScrollBar();
+    QVERIFY(across->maximum() > 0);
+    h.window->Grid_values->setCurrentIndex(h.window->model().index(0, 0));
+    for (int at : {across->maximum(), across->maximum() / 2}) {
+        across->setValue(at);
+        h.window->Grid_values->scrollToTop();
+        h.feed(meterFrame("10000148"));
+        QTableView* v = h.window->Grid_values;
+        const QRect row = v->visualRect(h.window->model().index(h.table().lastReadRow - 1, 0));
+        QVERIFY(row.bottom() > 0 && row.top() < v->viewport()->height());
+        QCOMPARE(across->value(), at);
+    }
 }
 
 void FieldTest::treeClickSelectsTheRow()

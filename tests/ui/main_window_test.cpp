@@ -236,6 +236,8 @@ private slots:
     void cellsAreSingleByteText();
     void statusTexts();
     void startAndStop();
+    void manualThatCannotBeOpenedSaysSo_data();
+    void manualThatCannotBeOpenedSaysSo();
     void portThatCannotBeOpened_data();
     void portThatCannotBeOpened();
     void lostReceiverEndsTheReading();
@@ -595,6 +597,7 @@ void MainWindowTest::exportingTheWholeTable()
 
     QCOMPARE(h.op.dialogs.size(), size_t(1));
     QCOMPARE(q(h.op.dialogs[0].fileName), QString("meters.csv"));
+    QCOMPARE(q(h.op.dialogs[0].title), QString("Export table to CSV"));
     QCOMPARE(q(h.op.dialogs[0].folder), q((h.dir / "files").string()));
     const QStringList lines = q(palvero::test::readFile(out)).split("\r\n");
     QCOMPARE(lines.size(), 3);
@@ -991,32 +994,94 @@ void MainWindowTest::startAndStop()
     QCOMPARE(h.window->StatusPanel0->text(), QString("ttyS9 is closed"));
 }
 
+void MainWindowTest::manualThatCannotBeOpenedSaysSo_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("present");
+    QTest::addColumn<bool>("viewer");
+    QTest::addColumn<QString>("said"); // after "The manual <path> "; empty: no box
+    for (const char* command : {"UserManualEN1", "UserManualBG1"}) {
+        QTest::newRow(qPrintable(QString(command) + " missing")) << command << false << true << "is not in the program folder.";
+        QTest::newRow(qPrintable(QString(command) + " no viewer"))
+            << command << true << false << "cannot be opened: no PDF viewer is set up on this computer.";
+        QTest::newRow(qPrintable(QString(command) + " opened")) << command << true << true << "";
+    }
+}
+
+void MainWindowTest::manualThatCannotBeOpenedSaysSo()
+{
+    QFETCH(QString, command);
+    QFETCH(bool, present);
+    QFETCH(bool, viewer);
+    QFETCH(QString, said);
+
+    Harness h;
+    const std::string file = command == "UserManualEN1" ? "UsrManEn.pdf" : "UsrManBg.pdf";
+    const std::string path = (h.dir / file).string();
+    if (present)
+        palvero::test::writeFile(path, "%PDF-1.4");
+    QStringList opened;
+    h.window->openDocument = [&opened, viewer](const QString& p) {
+        opened << p;
+        return viewer;
+    };
+    h.window->findChild<QAction*>(command)->trigger();
+    QCOMPARE(opened, present ? QStringList{q(path)} : QStringList{});
+    QCOMPARE(h.op.messages.size(), size_t(said.isEmpty() ? 0 : 1));
+    if (!said.isEmpty())
+        QVERIFY2(q(h.op.messages[0].text).startsWith("The manual " + q(path) + " " + said),
+                 qPrintable(q(h.op.messages[0].text)));
+}
+
 void MainWindowTest::portThatCannotBeOpened_data()
 {
-    QTest::addColumn<bool>("probeFails");
-    QTest::addColumn<bool>("openFails");
+    QTest::addColumn<QString>("cause");
+    QTest::addColumn<bool>("f5");
     QTest::addColumn<QString>("logLine");
+    QTest::addColumn<QString>("said"); // the part of the box that names the cause
 
-    QTest::newRow("held by another program")
-        << true << false << "The selected serial port (ttyS9) is in use by another program!";
-    QTest::newRow("open fails") << false << true << "Unknown Exception on opening serial port...";
+    for (bool f5 : {false, true}) {
+        const QString how = f5 ? ", F5" : ", button";
+        QTest::newRow(qPrintable("held by another program" + how))
+            << "held" << f5 << "The selected serial port (ttyS9) is in use by another program!"
+            << "is in use by another program or may not be opened";
+        QTest::newRow(qPrintable("not there" + how))
+            << "missing" << f5 << "The selected serial port (ttyS9) does not exist!" << "does not exist";
+        QTest::newRow(qPrintable("open fails" + how))
+            << "open" << f5 << "Unknown Exception on opening serial port..." << "cannot be opened (Permission denied)";
+    }
 }
 
 void MainWindowTest::portThatCannotBeOpened()
 {
-    QFETCH(bool, probeFails);
-    QFETCH(bool, openFails);
+    QFETCH(QString, cause);
+    QFETCH(bool, f5);
     QFETCH(QString, logLine);
+    QFETCH(QString, said);
 
     Harness h;
-    h.port.probeFails = probeFails;
-    h.port.openFails = openFails;
-    h.window->Butt_read->click();
+    h.port.probeFails = cause == "held";
+    h.port.deviceMissing = cause == "missing";
+    h.port.openFails = cause == "open";
+    h.port.error = "Permission denied";
+    if (f5) {
+        h.window->show();
+        h.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
+        QTest::keyClick(h.window.get(), Qt::Key_F5);
+    } else {
+        h.window->Butt_read->click();
+    }
     QCOMPARE(h.window->Butt_read->text(), QString("Start"));
     QVERIFY(!h.window->Timer_elapsedTime->isActive());
     QVERIFY(h.window->Button1->isEnabled());
     QCOMPARE(h.window->StatusPanel0->text(), QString("ttyS9 is closed"));
     QVERIFY(h.logged(logLine.toStdString()));
+    // One box names the port, the cause and where another one is chosen.
+    QCOMPARE(h.op.messages.size(), size_t(1));
+    const QString text = q(h.op.messages[0].text);
+    QVERIFY2(text.startsWith("Reading cannot start: the serial port ttyS9 " + said), qPrintable(text));
+    QVERIFY2(text.contains(QString::fromUtf8("Tools \xE2\x80\xBA Settings")), qPrintable(text));
 }
 
 void MainWindowTest::lostReceiverEndsTheReading()

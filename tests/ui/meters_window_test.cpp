@@ -10,6 +10,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QAction>
+#include <QLabel>
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
@@ -104,6 +105,8 @@ private slots:
     void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
     void controlsAndLoading();
     void typedCharactersAreFiltered();
+    void onlyWholeKeysAreStored_data();
+    void onlyWholeKeysAreStored();
     void newOrUpdate_data();
     void newOrUpdate();
     void deleting_data();
@@ -441,6 +444,7 @@ void MetersWindowTest::exportWritesTheGrid()
     h.popup("Export1")->trigger();
     QCOMPARE(h.op.dialogs.size(), size_t(2));
     QCOMPARE(q(h.op.dialogs[1].fileName), QString("meters.csv"));
+    QCOMPARE(q(h.op.dialogs[1].title), QString("Export meters and keys to CSV"));
     for (const char* name : {"button.csv", "popup.csv"})
         QCOMPARE(q(palvero::test::readFile(h.data / name)), QString("1|11111111|K1|\r\n2|22222222|K2|\r\n"));
 }
@@ -498,6 +502,41 @@ void MetersWindowTest::longReadingShowsProgressWithCancel()
         readMetersCsv(source, ";", CodePage::Windows1252, [](std::uint64_t, std::uint64_t) { return false; });
     QCOMPARE(int(read.outcome), int(MetersCsvRead::Outcome::Cancelled));
     QVERIFY(read.meters.empty());
+}
+
+void MetersWindowTest::onlyWholeKeysAreStored_data()
+{
+    QTest::addColumn<QString>("key");    // put into the key field
+    QTest::addColumn<QString>("stored"); // the key saved; "-" for nothing saved
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("32 digits") << kKey << kKey << "";
+    QTest::newRow("pasted with blanks") << "00 11 22 33 44 55 66 77 88 99 AA BB CC DD EE FF" << kKey << "";
+    QTest::newRow("empty on purpose") << "" << "" << "";
+    QTest::newRow("short") << "0011" << "-" << "Only 4 hexadecimal digits: a key has 32";
+}
+
+void MetersWindowTest::onlyWholeKeysAreStored()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, stored);
+    QFETCH(QString, problem);
+
+    Harness h({"11111111"});
+    h.window->Edit_id->setText("22222222");
+    h.window->Edit_aes->setText(key);
+    h.window->BitBtn1->click();
+    QStringList file{"11111111|K1"};
+    if (stored != "-")
+        file << "22222222|" + stored;
+    QCOMPARE(h.file(), file);
+    if (stored == "-") {
+        QCOMPARE(h.window->Label_keyProblem->text(), problem);
+        QCOMPARE(h.edits(), QStringList({"22222222", key}));
+    }
+    // A key in the file that is no key is named as such when its row is shown.
+    h.select(1);
+    QCOMPARE(h.window->Label_keyProblem->text(),
+             QString("\"K\" is not a hexadecimal digit: a key is 32 digits 0-9 and A-F"));
 }
 
 QTEST_MAIN(MetersWindowTest)

@@ -2,6 +2,7 @@
 // exchange and the v2 text commands and logs every byte the program sent; a terminal
 // that nobody answers stands for a silent receiver.
 
+#include "choose_from_list.h"
 #include "error_log.h"
 #include "main_window.h"
 #include "meters_file.h"
@@ -169,6 +170,7 @@ class SettingsEndToEndTest : public QObject {
 private slots:
     void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
     void v1SetButtonsPutTheirBytesOnTheWire();
+    void radioModeChosenWithTheMouseGoesOnTheWire();
     void silentV1ReceiverTurnsTheLampRed();
     void v2CommandsAndTheirReplies();
     void v2CommandFindsTheReadingPortTaken();
@@ -205,6 +207,24 @@ void SettingsEndToEndTest::v1SetButtonsPutTheirBytesOnTheWire()
         QTRY_COMPARE_WITH_TIMEOUT(hex(folder.log()), q(expected), kWaitMs);
     }
     QCOMPARE(rig.main->StatusPanel0->text(), q(folder.port() + " is closed"));
+    QVERIFY(rig.op.messages.empty());
+}
+
+void SettingsEndToEndTest::radioModeChosenWithTheMouseGoesOnTheWire()
+{
+    Folder folder("[Wireless]\r\nV1=1\r\nV2=0\r\nCMode=T1\r\n");
+    SimProcess sim(folder.simArgs(600000));
+    QVERIFY2(!sim.port().empty(), qPrintable(q(sim.errorText())));
+    Rig rig(folder);
+    TSettings& w = *rig.window;
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+
+    QVERIFY(palvero::test::chooseFromList(w.Combo_RCmode, "T1+C", true));
+    QCOMPARE(q(rig.settings.CMode), QString("T1+C"));
+    QTest::mouseClick(w.Button2, Qt::LeftButton);
+    QCOMPARE(w.StatusPanel1->text(), QString("Parameter succesfully saved!"));
+    QTRY_COMPARE_WITH_TIMEOUT(hex(folder.log()), QString("00 4D 03 0A FF 58"), kWaitMs);
     QVERIFY(rig.op.messages.empty());
 }
 
@@ -270,15 +290,15 @@ void SettingsEndToEndTest::v2CommandFindsTheReadingPortTaken()
 
     rig.main->Butt_read->click();
     QCOMPARE(rig.main->Butt_read->text(), QString("Stop"));
+    // The program's own reading holds the port: the command says so instead of probing it.
     for (QPushButton* command : {w.BitBtn12, w.Butt_S2decryption, w.Button4}) {
         rig.op.messages.clear();
         command->click();
         QCOMPARE(rig.op.messages.size(), size_t(1));
-        QCOMPARE(q(rig.op.messages[0].text), QString("Unable to use selected COM port!"));
-        QCOMPARE(w.StatusPanel1->text(), QString("Serial port opened or not existing"));
-        QCOMPARE(w.StatusPanel0->text(), q(folder.port() + " is closed"));
+        QCOMPARE(q(rig.op.messages[0].text), QString(V2Commands::kReadingHoldsPortText));
+        QCOMPARE(w.StatusPanel1->text(), QString("Stop the reading first"));
     }
-    QVERIFY(rig.logged("The selected serial port (" + folder.port() + ") is in use by another program!"));
+    QVERIFY(!rig.logged("The selected serial port (" + folder.port() + ") is in use by another program!"));
     QVERIFY(!w.Timer_setv2->isActive());
     QCOMPARE(rig.main->Butt_read->text(), QString("Stop"));
     rig.main->Butt_read->click();

@@ -3,7 +3,9 @@
 // filter, the result lamp, the v2 reply log, and how the port controls follow the ports.
 
 #include "cell_text.h"
+#include "choose_from_list.h"
 #include "colour_button.h"
+#include "key_field.h"
 #include "fake_serial_port.h"
 #include "main_window.h"
 #include "program.h"
@@ -14,6 +16,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -33,6 +36,7 @@ using palvero::test::FakeSerialPort;
 using palvero::test::FakeSleeper;
 using palvero::test::ScriptedOperator;
 using palvero::test::TempDir;
+using palvero::test::chooseFromList;
 
 namespace {
 
@@ -166,6 +170,15 @@ private slots:
     void portListHoldsTheNameInUse();
     void programOpensTheWindowFromTools();
     void bothPagesPaint();
+    void listChoiceStaysChosen_data();
+    void listChoiceStaysChosen();
+    void v1SetSendsTheModeChosenFromTheList();
+    void reloadAsksBeforeDroppingEdits_data();
+    void reloadAsksBeforeDroppingEdits();
+    void applyFromEitherPageKeepsBothPages();
+    void separatorIsOneVisibleCharacter();
+    void keyFieldsTakePastedKeys();
+    void v2PageTellsTheTruth();
 };
 
 void SettingsWindowTest::windowAndControls_data()
@@ -288,8 +301,9 @@ void SettingsWindowTest::listsAndLimits()
     QCOMPARE(h.get<QLineEdit>("Edit_fontSize"), w.Edit_fontSize);
     QVERIFY(h.get<QLineEdit>("EditAddValues")->isReadOnly());
     QCOMPARE(w.Edit_export_separator->maxLength(), 1);
-    QCOMPARE(w.Edit_masterKey->maxLength(), 32);
-    QCOMPARE(w.Edit_S2masterkey->maxLength(), 32);
+    // Room for a key pasted with blanks; the field keeps 32 digits (masterKeyFieldsTakeOnlyHexDigits).
+    QCOMPARE(w.Edit_masterKey->maxLength(), kKeyFieldLength);
+    QCOMPARE(w.Edit_S2masterkey->maxLength(), kKeyFieldLength);
     QCOMPARE(w.Edit9->maxLength(), 15);
     QCOMPARE(w.Timer1->interval(), 2000);
     QVERIFY(h.get<StatusLamp>("LED_success"));
@@ -491,14 +505,15 @@ void SettingsWindowTest::hidingKeepsTheChangeUntilTheNextShowing()
 {
     QFETCH(QString, how);
 
-    // No file: created with 19200 and no parity, shown with 300 and even parity.
+    // No file: the first showing leaves the port as start-up set it.
     Harness h;
     QCOMPARE(q(h.settings.Speed), QString("19200"));
     QCOMPARE(q(h.settings.Parity), QString("None"));
     h.show();
-    QCOMPARE(h.window->Combo_com_speed->currentText(), QString("300"));
-    QCOMPARE(h.window->Combo_com_parity->currentText(), QString("Even"));
-    QCOMPARE(q(h.settings.Speed), QString("300"));
+    QCOMPARE(h.window->Combo_com_speed->currentText(), QString("19200"));
+    QCOMPARE(h.window->Combo_com_parity->currentText(), QString("None"));
+    QCOMPARE(q(h.settings.Speed + " " + h.settings.Parity), QString("19200 None"));
+    QVERIFY(h.op.messages.empty());
 
     h.window->Check_wrongCI->click();
     if (how == "close")
@@ -511,17 +526,22 @@ void SettingsWindowTest::hidingKeepsTheChangeUntilTheNextShowing()
     QVERIFY(h.settings.DiscardCI);
     QVERIFY(!std::filesystem::exists(h.dir / "palvero.ini"));
 
+    // The next showing asks before it drops the edit.
+    h.op.choiceAnswers = {"Read the file again"};
     h.show();
+    QCOMPARE(h.op.choices.size(), size_t(1));
     QVERIFY(!h.settings.DiscardCI);
     QVERIFY(!h.window->Check_wrongCI->isChecked());
 
     // Coming back from another window of the program reloads too.
     h.window->Check_wrongCI->click();
+    h.op.choiceAnswers = {"Read the file again"};
     h.main->show();
     h.main->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(h.main.get()));
     h.window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
+    QCOMPARE(h.op.choices.size(), size_t(2));
     QVERIFY(!h.settings.DiscardCI);
 }
 
@@ -552,21 +572,22 @@ void SettingsWindowTest::applyWritesThePageAndSetsTheTable()
     QVERIFY(!w.isVisible());
     QCOMPARE(h.main->table().appearance().fontSize, 14);
     QVERIFY(h.main->table().appearance().bold);
-    QCOMPARE(h.main->table().columnCount(), 16); // the second page's count waits for its Apply
+    // The first page's Apply keeps the second page's count too.
+    QCOMPARE(h.main->table().columnCount(), 19);
     std::string ini = h.ini();
     QVERIFY(ini.find("FontSize=14") != std::string::npos);
-    QVERIFY(ini.find("Count=0") != std::string::npos);
-    QVERIFY(ini.find("[Com port]\r\nName=COM1\r\nSpeed=300\r\nParity=Even\r\nRTS=0\r\nDTR=0\r\n")
+    QVERIFY(ini.find("Count=3") != std::string::npos);
+    QVERIFY(ini.find("[Com port]\r\nName=COM1\r\nSpeed=19200\r\nParity=None\r\nRTS=0\r\nDTR=0\r\n")
             != std::string::npos);
 
     h.show();
-    w.UD_addValues->setValue(3);
+    w.UD_addValues->setValue(5);
     w.PageControl1->setCurrentIndex(1);
     w.BitBtn5->click();
     QVERIFY(!w.isVisible());
-    QCOMPARE(h.main->table().columnCount(), 19);
+    QCOMPARE(h.main->table().columnCount(), 21);
     ini = h.ini();
-    QVERIFY(ini.find("[Titles]\r\nCount=3\r\nTitle1=\r\nTitle2=") != std::string::npos);
+    QVERIFY(ini.find("[Titles]\r\nCount=5\r\nTitle1=\r\nTitle2=") != std::string::npos);
     QVERIFY(ini.find("Title9=\r\n") != std::string::npos);
     QVERIFY(h.op.messages.empty());
 }
@@ -740,6 +761,234 @@ void SettingsWindowTest::bothPagesPaint()
         if (!folder.isEmpty())
             QVERIFY(shot.save(folder + "/" + files[page]));
     }
+}
+
+void SettingsWindowTest::listChoiceStaysChosen_data()
+{
+    QTest::addColumn<QString>("combo");
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<bool>("mouse");
+    const struct {
+        const char* combo;
+        const char* item;
+    } lists[] = {
+        {"Combo_com_name", "ttyUSB7"}, {"Combo_com_speed", "115200"},  {"Combo_com_parity", "Odd"},
+        {"Combo_RCtype", "REPEATER"},  {"Combo_RFPower", "3"},         {"Combo_RCmode", "T1+C"},
+        {"Combo_protocol", "MORVANE with CRC"},
+    };
+    for (const auto& l : lists)
+        for (bool mouse : {true, false})
+            QTest::newRow(qPrintable(QString("%1 %2 %3").arg(l.combo, l.item, mouse ? "mouse" : "keys")))
+                << l.combo << l.item << mouse;
+}
+
+void SettingsWindowTest::listChoiceStaysChosen()
+{
+    QFETCH(QString, combo);
+    QFETCH(QString, item);
+    QFETCH(bool, mouse);
+
+    Harness h("[Com port]\r\nName=COM1\r\n[Wireless]\r\nV1=1\r\nV2=0\r\n");
+    TSettings& w = *h.window;
+    h.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto* list = h.get<QComboBox>(qPrintable(combo));
+    // The port list offers the ports present; this one stands for a receiver plugged in.
+    if (combo == "Combo_com_name")
+        list->addItem("ttyUSB7");
+    w.Check_readOnce->click(); // an edit made before, not yet applied
+
+    QVERIFY(chooseFromList(list, item, mouse));
+    QCOMPARE(list->currentText(), item);
+    const std::pair<const char*, std::string> fields[] = {
+        {"Combo_com_name", h.settings.Name},  {"Combo_com_speed", h.settings.Speed},
+        {"Combo_com_parity", h.settings.Parity}, {"Combo_RCtype", h.settings.CType},
+        {"Combo_RFPower", h.settings.RFPower}, {"Combo_RCmode", h.settings.CMode},
+        {"Combo_protocol", h.settings.Protocol},
+    };
+    for (const auto& [name, value] : fields)
+        if (combo == name)
+            QCOMPARE(q(value), item);
+    QVERIFY(h.settings.ReadOnce);
+    QVERIFY(w.Check_readOnce->isChecked());
+    QVERIFY2(h.op.messages.empty(), "no question: the focus came back from the window's own list");
+}
+
+void SettingsWindowTest::v1SetSendsTheModeChosenFromTheList()
+{
+    Harness h("[Wireless]\r\nV1=1\r\nV2=0\r\n");
+    TSettings& w = *h.window;
+    h.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    h.promptingReceiver();
+    QVERIFY(chooseFromList(w.Combo_RCmode, "T1+C", true));
+    QTest::mouseClick(w.Button2, Qt::LeftButton);
+    QCOMPARE(palvero::test::hexBytes(h.port.written), std::string("00 4D 03 0A FF 58"));
+    QCOMPARE(w.StatusPanel1->text(), QString("Parameter succesfully saved!"));
+    QCOMPARE(w.Combo_RCmode->currentText(), QString("T1+C"));
+}
+
+void SettingsWindowTest::reloadAsksBeforeDroppingEdits_data()
+{
+    QTest::addColumn<QString>("edit");   // what the operator changes before the window is shown again
+    QTest::addColumn<QString>("answer"); // the answer to the question, when one is asked
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("edit kept") << "edit" << "Keep your changes" << true << true;
+    QTest::newRow("edit dropped") << "edit" << "Read the file again" << true << false;
+    QTest::newRow("edit as the file has it") << "same" << "" << false << true;
+    QTest::newRow("no edit, the file changed") << "file" << "" << false << false;
+}
+
+void SettingsWindowTest::reloadAsksBeforeDroppingEdits()
+{
+    QFETCH(QString, edit);
+    QFETCH(QString, answer);
+    QFETCH(bool, asked);
+    QFETCH(bool, kept);
+
+    Harness h("[Misc]\r\nFontSize=9\r\n");
+    TSettings& w = *h.window;
+    h.show();
+    if (edit == "edit")
+        w.UD_fontSize->setValue(20);
+    else if (edit == "same")
+        w.UD_fontSize->setValue(9);
+    else
+        palvero::test::writeFile(h.dir / "palvero.ini", "[Misc]\r\nFontSize=11\r\n");
+    w.BitBtn2->click();
+    if (!answer.isEmpty())
+        h.op.choiceAnswers = {answer.toStdString()};
+    h.show();
+    QCOMPARE(h.op.choices.size(), size_t(asked ? 1 : 0));
+    if (asked) {
+        QCOMPARE(q(h.op.messages[0].caption), QString("Palvero -> Settings"));
+        QCOMPARE(h.op.choices[0], (std::vector<std::string>{"Keep your changes", "Read the file again"}));
+    }
+    const int expected = edit == "edit" ? (kept ? 20 : 9) : edit == "same" ? 9 : 11;
+    QCOMPARE(h.settings.FontSize, expected);
+    QCOMPARE(w.UD_fontSize->value(), expected);
+    // Kept once, the same edits over the same file are not asked about again.
+    w.hide();
+    h.show();
+    QCOMPARE(h.op.choices.size(), size_t(asked ? 1 : 0));
+    QCOMPARE(h.settings.FontSize, expected);
+}
+
+void SettingsWindowTest::applyFromEitherPageKeepsBothPages()
+{
+    for (int page : {0, 1}) {
+        Harness h;
+        TSettings& w = *h.window;
+        h.show();
+        w.Combo_com_name->setEditText("ttyUSB3"); // first page
+        w.UD_addValues->setValue(2);              // second page
+        QTest::keyClicks(w.Edit1, "Flow");
+        w.PageControl1->setCurrentIndex(page);
+        (page == 0 ? w.BitBtn1 : w.BitBtn5)->click();
+        const std::string ini = h.ini();
+        for (const char* line : {"Name=ttyUSB3\r\n", "Count=2\r\n", "Title1=Flow\r\n"})
+            QVERIFY2(ini.find(line) != std::string::npos, line);
+        QVERIFY(ini.find("[Com port]") < ini.find("[Misc]"));
+        QVERIFY(ini.find("[Wireless]") < ini.find("[Titles]"));
+        QCOMPARE(h.main->table().columnCount(), 18);
+        // Applied: the next showing has nothing to ask about.
+        h.show();
+        QVERIFY(h.op.choices.empty());
+    }
+}
+
+void SettingsWindowTest::separatorIsOneVisibleCharacter()
+{
+    Harness h;
+    TSettings& w = *h.window;
+    h.show();
+    QLineEdit* field = w.Edit_export_separator;
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, "|");
+    QCOMPARE(q(h.settings.ExportSeparator), QString("|"));
+    QCOMPARE(w.StatusPanel1->text(), QString());
+
+    // Emptied: refused with the reason; the separator in force stays, and comes back into
+    // the field when the operator leaves it.
+    QTest::keyClick(field, Qt::Key_Backspace);
+    QCOMPARE(field->text(), QString());
+    QCOMPARE(q(h.settings.ExportSeparator), QString("|"));
+    QCOMPARE(w.StatusPanel1->text(), QString("The export separator cannot be empty: type one character, for example ;"));
+    w.Check_readOnce->setFocus();
+    QCOMPARE(field->text(), QString("|"));
+
+    // A two-byte character is taken back at once.
+    field->selectAll();
+    QApplication::clipboard()->setText(QString::fromUtf8("\xC2\xA7"));
+    field->paste();
+    QCOMPARE(field->text(), QString("|"));
+    QCOMPARE(q(h.settings.ExportSeparator), QString("|"));
+    QVERIFY(!w.StatusPanel1->text().isEmpty());
+    field->selectAll();
+    QTest::keyClicks(field, " ");
+    w.BitBtn1->click();
+    QVERIFY(h.ini().find("ExportSeparator=\" \"\r\n") != std::string::npos);
+    h.show();
+    QCOMPARE(field->text(), QString(" "));
+}
+
+void SettingsWindowTest::keyFieldsTakePastedKeys()
+{
+    // The fields' validator itself: small_windows_test keyFieldTakesPastedKeys.
+    Harness h("[Wireless]\r\nV1=0\r\nV2=1\r\n");
+    TSettings& w = *h.window;
+    h.show();
+    QApplication::clipboard()->setText("00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff");
+    w.Edit_masterKey->paste();
+    QCOMPARE(q(h.settings.MasterKey), QString("00112233445566778899aabbccddeeff"));
+    QApplication::clipboard()->setText("key 0011");
+    w.Edit_masterKey->selectAll();
+    w.Edit_masterKey->paste();
+    QCOMPARE(q(h.settings.MasterKey), QString("00112233445566778899aabbccddeeff"));
+    QCOMPARE(w.Label_masterKeyProblem->text(), QString("\"k\" is not a hexadecimal digit: a key is 32 digits 0-9 and A-F"));
+
+    // "Save" with a key that is not one says why beside the field, and sends nothing.
+    w.Edit_S2masterkey->setText("0011");
+    w.BitBtn9->click();
+    QCOMPARE(w.Label_S2keyProblem->text(), QString("Only 4 hexadecimal digits: a key has 32"));
+    QVERIFY(w.Label_S2error->isVisibleTo(&w));
+    QVERIFY(h.commandPort.written.empty());
+}
+
+void SettingsWindowTest::v2PageTellsTheTruth()
+{
+    Harness h;
+    TSettings& w = *h.window;
+    h.show();
+    // The error label keeps its room: the rows below do not move when it shows.
+    const QPoint before = w.BitBtn3->mapTo(&w, QPoint(0, 0));
+    w.Combo_S2mode->setEditText("T2");
+    w.BitBtn3->click();
+    QVERIFY(w.Label_S2error->isVisibleTo(&w));
+    QCOMPARE(w.BitBtn3->mapTo(&w, QPoint(0, 0)), before);
+    // Shown only for the command refused: the next command hides it.
+    w.BitBtn12->click();
+    QVERIFY(!w.Label_S2error->isVisibleTo(&w));
+    QCOMPARE(w.BitBtn3->mapTo(&w, QPoint(0, 0)), before);
+    h.commandPort.arrive({'O', 'K', 0x00, 0x7F, '\r', '\n'});
+    w.v2().replyTick();
+    QCOMPARE(w.Memo_S2->toPlainText(), QString("OK[00 7F]"));
+
+    // The reading holds the port: the command says so and probes nothing.
+    h.main->Butt_read->click();
+    QCOMPARE(h.main->Butt_read->text(), QString("Stop"));
+    h.transcript.clear();
+    h.op.messages.clear();
+    w.BitBtn12->click();
+    QCOMPARE(h.op.messages.size(), size_t(1));
+    QCOMPARE(q(h.op.messages[0].text), QString(V2Commands::kReadingHoldsPortText));
+    QCOMPARE(w.StatusPanel1->text(), QString("Stop the reading first"));
+    QVERIFY(h.transcript.empty());
+    h.main->Butt_read->click();
 }
 
 QTEST_MAIN(SettingsWindowTest)

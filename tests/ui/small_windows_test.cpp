@@ -5,6 +5,8 @@
 #include "about_window.h"
 #include "decode_telegram_dialog.h"
 #include "enter_key_window.h"
+#include "key_field.h"
+#include "undo_stack.h"
 #include "fake_serial_port.h"
 #include "full_decode_window.h"
 #include "main_window.h"
@@ -20,6 +22,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -172,6 +175,10 @@ private slots:
     void keyForTheRowOrForAllMeters_data();
     void keyForTheRowOrForAllMeters();
     void keyGoesToTheMeterNamedInTheLabel();
+    void keyDoneWithoutAKeySaysSo();
+    void keyForAllAsksFirstAndUndoTakesItBack_data();
+    void keyForAllAsksFirstAndUndoTakesItBack();
+    void keyFieldTakesPastedKeys();
     void popupClearsTheAllMetersBoxMenuKeepsIt();
     void masterKeyKeepsTheDialogClosed();
     void keyDialogKeyboard();
@@ -212,6 +219,12 @@ void SmallWindowsTest::commandsAreEnabledAndReachTheirWindows()
     h.feedMeters({"10000001"});
     h.action("About1")->trigger();
     QVERIFY(h.about->isVisible());
+    // The about box says where the manuals and the README lie.
+    const QString about = h.about->Label3->text();
+    for (const char* part : {"UsrManEn.pdf", "UsrManBg.pdf", "README.txt", "sources"})
+        QVERIFY2(about.contains(part), part);
+    QVERIFY(about.contains(QDir::toNativeSeparators(QCoreApplication::applicationDirPath())));
+    QVERIFY(h.about->minimumSize() != h.about->maximumSize());
     h.action("Viewsignalstrenght1")->trigger();
     QVERIFY(h.chart->isVisible());
     h.action("EnterAES128key1")->trigger();
@@ -263,7 +276,8 @@ void SmallWindowsTest::windowCaptionsAndTexts()
     QCOMPARE(k.Label2->text(), QString("meters in the table"));
     QCOMPARE(k.BitBtn1->text(), QString("Done"));
     QCOMPARE(k.BitBtn2->text(), QString("Cancel"));
-    QCOMPARE(k.Edit_enterKey->maxLength(), 32);
+    // Room for a key pasted with blanks; 32 digits are kept (keyFieldTakesOnlyHexDigits).
+    QCOMPARE(k.Edit_enterKey->maxLength(), kKeyFieldLength);
     QVERIFY(k.Edit_enterKey->font().bold());
     QVERIFY(k.Edit_enterKey->font().pointSize() > QApplication::font().pointSize());
     QVERIFY(!(k.windowFlags() & Qt::WindowCloseButtonHint));
@@ -482,8 +496,7 @@ void SmallWindowsTest::keyPadding_data()
     QTest::newRow("short, as typed") << false << "12AB" << "12AB";
     QTest::newRow("32 digits, filled") << true << full << full;
     QTest::newRow("32 digits, as typed") << false << full << full;
-    QTest::newRow("nothing typed, filled") << true << "" << QString(32, '0');
-    QTest::newRow("nothing typed, as typed") << false << "" << "";
+    // An empty field stores nothing, also when keys are filled up (keyDoneWithoutAKeySaysSo).
     QTest::newRow("lower case kept") << true << "fac812" << "fac812" + QString(26, '0');
 }
 
@@ -535,7 +548,13 @@ void SmallWindowsTest::keyForTheRowOrForAllMeters()
     const QString key = "00112233445566778899AABBCCDDEEFF";
     QTest::keyClicks(h.keyDialog->Edit_enterKey, key);
     h.keyDialog->Check_allAES->setChecked(allMeters);
+    h.op.yesNoAnswers = {true};
     h.keyDialog->BitBtn1->click();
+    QCOMPARE(h.op.messages.size(), size_t(allMeters ? 1 : 0));
+    if (allMeters)
+        QCOMPARE(q(h.op.messages[0].text),
+                 QString::fromUtf8("This key replaces the keys of all 3 meters in the table.\nUse it for them? (Edit "
+                                   "\xE2\x80\xBA Undo takes it back.)"));
 
     for (int row = 1; row <= 3; ++row) {
         const QString expected = allMeters || row == 2 ? key : QString();
@@ -570,6 +589,94 @@ void SmallWindowsTest::keyGoesToTheMeterNamedInTheLabel()
     h.keyDialog->BitBtn1->click();
     QCOMPARE(q(h.table().cell(2, col::EncryptionKey)), "AB" + QString(30, '0'));
     QCOMPARE(h.log.texts.size(), size_t(1));
+}
+
+void SmallWindowsTest::keyDoneWithoutAKeySaysSo()
+{
+    for (bool autoFill : {true, false}) {
+        Harness h;
+        h.settings.AutoFillKey = autoFill;
+        h.feedMeters({"10000001"});
+        h.table().setCell(1, col::EncryptionKey, "AB");
+        h.action("EnterAES128key2")->trigger();
+        h.keyDialog->Edit_enterKey->clear();
+        h.keyDialog->BitBtn1->click();
+        QVERIFY(h.keyDialog->isVisible());
+        QCOMPARE(h.keyDialog->Label_keyProblem->text(), QString("No key typed: nothing is stored"));
+        QCOMPARE(h.table().cell(1, col::EncryptionKey), std::string("AB"));
+        QVERIFY(!h.window->undoStack().canUndo());
+        // The label empties with the next showing.
+        h.keyDialog->cancel();
+        h.action("EnterAES128key2")->trigger();
+        QCOMPARE(h.keyDialog->Label_keyProblem->text(), QString());
+    }
+}
+
+void SmallWindowsTest::keyForAllAsksFirstAndUndoTakesItBack_data()
+{
+    QTest::addColumn<bool>("yes");
+    QTest::addColumn<int>("meters");
+    QTest::newRow("yes, three meters") << true << 3;
+    QTest::newRow("no, three meters") << false << 3;
+    QTest::newRow("yes, one meter") << true << 1;
+}
+
+void SmallWindowsTest::keyForAllAsksFirstAndUndoTakesItBack()
+{
+    QFETCH(bool, yes);
+    QFETCH(int, meters);
+    Harness h;
+    for (const char* id : {"10000001", "20000002", "30000003"})
+        if (h.table().dataRowCount() < meters || h.table().cell(1, col::MeterId).empty())
+            h.feed(meterFrame(id));
+    h.table().setCell(1, col::EncryptionKey, "0F");
+    h.window->tree().updateKeyNode(1, h.log);
+    h.action("EnterAES128key1")->trigger();
+    h.keyDialog->Check_allAES->setChecked(true);
+    QTest::keyClicks(h.keyDialog->Edit_enterKey, "00112233445566778899AABBCCDDEEFF");
+    h.op.yesNoAnswers = {yes};
+    QTest::keyClick(h.keyDialog->Edit_enterKey, Qt::Key_Return);
+    QCOMPARE(h.op.messages.size(), size_t(1));
+    QCOMPARE(h.op.messages[0].icon, MessageIcon::Question);
+    QVERIFY(q(h.op.messages[0].text).startsWith(meters == 1 ? "This key replaces the keys of the 1 meter in"
+                                                            : "This key replaces the keys of all 3 meters in"));
+    QCOMPARE(h.keyDialog->isVisible(), !yes);
+    QCOMPARE(h.table().cell(1, col::EncryptionKey), yes ? "00112233445566778899AABBCCDDEEFF" : "0F");
+    QCOMPARE(h.window->undoStack().canUndo(), yes);
+    if (!yes)
+        return;
+    h.action("Undo1")->trigger();
+    QCOMPARE(h.table().cell(1, col::EncryptionKey), std::string("0F"));
+    QCOMPARE(h.window->tree().meterNode("10000001")->child(0)->text(0), QString("0F"));
+    for (int row = 2; row <= meters; ++row)
+        QCOMPARE(h.table().cell(row, col::EncryptionKey), std::string());
+}
+
+void SmallWindowsTest::keyFieldTakesPastedKeys()
+{
+    Harness h;
+    h.feedMeters({"10000001"});
+    h.action("EnterAES128key2")->trigger();
+    QLineEdit* field = h.keyDialog->Edit_enterKey;
+    const struct {
+        QString pasted, kept, problem;
+    } cases[] = {
+        {"fa c8 12 00 11 22 33 44 55 66 77 88 99 aa bb cc", "fac81200112233445566778899aabbcc", ""},
+        {" 0xFAC81200-11223344-55667788-99AABBCC\n", "FAC8120011223344556677889" "9AABBCC", ""},
+        {"FAC812 - key for 10000001", "", "\"k\" is not a hexadecimal digit: a key is 32 digits 0-9 and A-F"},
+    };
+    for (const auto& c : cases) {
+        field->clear();
+        QApplication::clipboard()->setText(c.pasted);
+        QTest::keySequence(field, QKeySequence::Paste);
+        QCOMPARE(field->text(), c.kept);
+        QCOMPARE(h.keyDialog->Label_keyProblem->text(), c.problem);
+    }
+    QApplication::clipboard()->setText("fa c8 12 00 11 22 33 44 55 66 77 88 99 aa bb cc");
+    field->clear();
+    field->paste();
+    h.keyDialog->BitBtn1->click();
+    QCOMPARE(h.table().cell(1, col::EncryptionKey), std::string("fac81200112233445566778899aabbcc"));
 }
 
 void SmallWindowsTest::popupClearsTheAllMetersBoxMenuKeepsIt()

@@ -158,6 +158,8 @@ private slots:
     void choiceListFollowsTheMode_data();
     void choiceListFollowsTheMode();
     void applyAndItsKeys();
+    void nameOfNoTemplateIsRefused_data();
+    void nameOfNoTemplateIsRefused();
     void programWiresTheWindows();
     void namesAndSamplesInTheCodePage();
 };
@@ -422,6 +424,44 @@ void TemplatesWindowTest::applyAndItsKeys()
     h.op.fileAnswers.push_back((h.dir / "empty.csv").string());
     h.choice.apply();
     QCOMPARE(imported.count(), 1);
+}
+
+void TemplatesWindowTest::nameOfNoTemplateIsRefused_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("refused");
+    for (int mode : {int(TForm3::ExportMode), int(TForm3::ImportMode)}) {
+        const char* m = mode == TForm3::ExportMode ? "export" : "import";
+        QTest::newRow(qPrintable(QString("%1, a typo").arg(m))) << mode << "Kyes" << true;
+        QTest::newRow(qPrintable(QString("%1, a trailing blank").arg(m))) << mode << "Keys " << true;
+        // Named templates count whatever their type; <None> is no template on purpose.
+        QTest::newRow(qPrintable(QString("%1, a template").arg(m))) << mode << "Keys in" << false;
+        QTest::newRow(qPrintable(QString("%1, <None>").arg(m))) << mode << "<None>" << false;
+    }
+}
+
+void TemplatesWindowTest::nameOfNoTemplateIsRefused()
+{
+    QFETCH(int, mode);
+    QFETCH(QString, typed);
+    QFETCH(bool, refused);
+
+    Harness h;
+    writeFile(h.file, recordBytes("Keys", 1, 3, {1, 255, 2}) + recordBytes("Keys in", 0, 2, {2, 1}));
+    h.choice.openFor(mode);
+    QVERIFY(QTest::qWaitForWindowExposed(&h.choice));
+    h.choice.Combo_templates->setEditText(typed);
+    QTest::keyClick(h.choice.Combo_templates, Qt::Key_Return);
+    QCOMPARE(h.choice.isVisible(), refused);
+    QCOMPARE(h.op.dialogs.size(), size_t(refused ? 0 : 1)); // refused: no file is asked for or written
+    QCOMPARE(h.choice.Label_problem->text(),
+             refused ? "No template is named \"" + typed + "\": choose one from the list, or <None>" : QString());
+    if (refused) {
+        // The next choice clears the reason.
+        h.choice.Combo_templates->setEditText("Keys");
+        QCOMPARE(h.choice.Label_problem->text(), QString());
+    }
 }
 
 void TemplatesWindowTest::programWiresTheWindows()

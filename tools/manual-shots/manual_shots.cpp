@@ -2,9 +2,11 @@
 // played by wmbus-sim over a pseudo-terminal into the whole program, then every window is
 // opened as an operator would open it and grabbed into OUTPUT_DIR.
 //
-//   manual-shots --sim PATH --capture FILE OUTPUT_DIR
+//   manual-shots --sim PATH --capture FILE [--small-screen] OUTPUT_DIR
 //
-// Run it on a display (scripts/screenshots.sh runs it under xvfb-run).
+// Run it on a display (scripts/screenshots.sh runs it under xvfb-run). With --small-screen
+// only the Settings and Reports windows are taken, each as the whole screen, to show them
+// on a laptop screen (the script runs it on 1366 x 768 at 150 %).
 #include "main_window.h"
 #include "meter_table.h"
 #include "program.h"
@@ -21,6 +23,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -63,6 +66,20 @@ void shoot(QWidget* w, const QString& name)
     std::printf("%s\n", qPrintable(path));
 }
 
+// The whole screen with the window on it.
+void shootScreen(QWidget* w, const QString& name)
+{
+    settle(400);
+    QScreen* screen = w ? w->screen() : QGuiApplication::primaryScreen();
+    const QString path = g_out + '/' + name;
+    if (!screen || !screen->grabWindow(0).save(path)) {
+        std::fprintf(stderr, "manual-shots: %s not taken\n", qPrintable(name));
+        ++g_failures;
+        return;
+    }
+    std::printf("%s\n", qPrintable(path));
+}
+
 template <typename T>
 T* topLevel(const char* objectName)
 {
@@ -86,9 +103,10 @@ int main(int argc, char** argv)
     const QStringList args = app.arguments();
     const QString sim = option(args, "--sim");
     const QString capture = option(args, "--capture");
+    const bool smallScreen = args.contains("--small-screen");
     g_out = args.size() > 1 ? args.last() : QString();
     if (sim.isEmpty() || capture.isEmpty() || g_out.startsWith("--") || !QDir(g_out).exists()) {
-        std::fprintf(stderr, "usage: manual-shots --sim PATH --capture FILE OUTPUT_DIR\n");
+        std::fprintf(stderr, "usage: manual-shots --sim PATH --capture FILE [--small-screen] OUTPUT_DIR\n");
         return 2;
     }
 
@@ -147,7 +165,8 @@ int main(int argc, char** argv)
 
     palvero::Program program((dir + "/palvero").toStdString());
     palvero::TForm1& main = program.mainWindow();
-    main.resize(1280, 720);
+    if (!smallScreen)
+        main.resize(1280, 720);
     program.show();
     settle(300);
     main.Butt_read->click();
@@ -185,6 +204,36 @@ int main(int argc, char** argv)
     const int keyedRow = main.table().findMeterRow(firstKeyed.toStdString());
     if (keyedRow > 0)
         main.showRow(keyedRow);
+
+    auto runReport = [&] {
+        action("Saveindatabase1");
+        action("Reports1");
+        palvero::TForm2& reports = program.reportsWindow();
+        if (!smallScreen)
+            reports.resize(1200, 620);
+        bool ended = false;
+        QObject::connect(&reports, &palvero::TForm2::reportEnded, [&] { ended = true; });
+        reports.BitBtn1->click();
+        QElapsedTimer report;
+        report.start();
+        while (!ended && report.elapsed() < 10000)
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+        return &reports;
+    };
+    if (smallScreen) {
+        main.Butt_read->click();
+        receiver.terminate();
+        receiver.waitForFinished(3000);
+        writeSettings("ttyUSB0");
+        action("Settings1");
+        shootScreen(&program.settingsWindow(), "settings-small-screen.png");
+        program.settingsWindow().hide();
+        palvero::TForm2* reports = runReport();
+        shootScreen(reports, "reports-small-screen.png");
+        reports->hide();
+        main.hide();
+        return g_failures == 0 ? 0 : 1;
+    }
 
     shoot(&main, "main-window.png");
     // The status bar alone, no wider than its texts, so that they stay readable on paper.
@@ -259,17 +308,7 @@ int main(int argc, char** argv)
     shoot(&program.templateChoice(), "template-choice.png");
     program.templateChoice().hide();
 
-    action("Saveindatabase1");
-    action("Reports1");
-    palvero::TForm2& reports = program.reportsWindow();
-    reports.resize(1200, 620);
-    bool ended = false;
-    QObject::connect(&reports, &palvero::TForm2::reportEnded, [&] { ended = true; });
-    reports.BitBtn1->click();
-    QElapsedTimer report;
-    report.start();
-    while (!ended && report.elapsed() < 10000)
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    palvero::TForm2& reports = *runReport();
     shoot(&reports, "reports-window.png");
     reports.hide();
 
