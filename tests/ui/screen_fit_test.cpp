@@ -110,8 +110,7 @@ void ScreenFitTest::windowFitsAndReachesEveryControl_data()
         {"Settings1", "TSettings", true},
         {"Reports1", "TForm2", true},
         {"Templates1", "TTemplates", true},
-        // Its keys are given elsewhere.
-        {"SavedMeters1", "TMetersView", false},
+        {"SavedMeters1", "TMetersView", true},
         {"Viewsignalstrenght1", "TForm5", true},
         {"Fulldecode1", "TFullDecode", true},
         {"Exportdata1", "TForm3", true},
