@@ -32,4 +32,44 @@ std::vector<std::string> fullDecodeOfFrame(ReceiverFrame frame, const ReadingSet
     return lines;
 }
 
+std::optional<TeachSample> teachSampleOfFrame(ReceiverFrame frame, const ReadingSettings& settings,
+                                              const Formats& formats, MeterKeySource* keys,
+                                              const std::string& rowKey, std::string& why)
+{
+    ReadingSettings asked = settings;
+    asked.DiscardCI = false;
+    asked.DiscardRepeated = false;
+    asked.ReadOnce = false;
+    asked.Count = 0;
+    MeterTable scratch(0);
+    scratch.setCell(1, col::EncryptionKey, rowKey);
+    TelegramProcessor processor(scratch, asked, formats, keys);
+    std::optional<TeachSample> sample;
+    processor.telegramRead = [&](int, const ReceiverFrame& f) {
+        const ApplicationData content = processor.lastContent();
+        if (content == ApplicationData::Encrypted) {
+            why = "still encrypted: enter the meter's key first";
+            return;
+        }
+        if (!meterFormatMayRead(content)) {
+            why = "one fragment of a longer message";
+            return;
+        }
+        TeachSample s;
+        s.header = formatTelegramOf(f, processor.lastLayers());
+        s.data.assign(s.header.data, s.header.data + s.header.size);
+        s.header.data = nullptr;
+        sample = std::move(s);
+    };
+    try {
+        processor.process(frame);
+    } catch (const std::exception& e) {
+        why = e.what();
+        return std::nullopt;
+    }
+    if (!sample && why.empty())
+        why = "not read";
+    return sample;
+}
+
 } // namespace palvero
