@@ -50,6 +50,10 @@ Program::Program(const std::filesystem::path& programFile)
                           &m_main->reception().lastTelegrams()},
         m_main.get());
     m_main->attachFullDecodeWindow(m_fullDecode.get());
+    m_teach = std::make_unique<TTeachMeter>(TeachMeterContext{m_main->table(), m_main->reception(), m_settings,
+                                                              m_formats, m_operator, m_errorLog, &m_meters, m_paths},
+                                            m_main.get());
+    m_main->attachTeachWindow(m_teach.get());
 
     m_metersView = std::make_unique<TMetersView>(
         MetersViewContext{m_meters, m_settings, m_metersOperator, m_errorLog, m_paths});
