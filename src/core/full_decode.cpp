@@ -55,11 +55,7 @@ std::optional<TeachSample> teachSampleOfFrame(ReceiverFrame frame, const Reading
             why = "one fragment of a longer message";
             return;
         }
-        TeachSample s;
-        s.header = formatTelegramOf(f, processor.lastLayers());
-        s.data.assign(s.header.data, s.header.data + s.header.size);
-        s.header.data = nullptr;
-        sample = std::move(s);
+        sample = teachSampleOf(f, processor.lastLayers());
     };
     try {
         processor.process(frame);

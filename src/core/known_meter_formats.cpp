@@ -12,6 +12,7 @@ const char* knownMeterFormatsText()
   device 07
   ci 73
   length 96
+  bytes 2 2D 05
   main at 77 uint 4 scale -3 m3
 
 format flowiq2200
@@ -20,6 +21,7 @@ format flowiq2200
   device 16
   ci 8D 79
   length 31
+  bytes 0 05 09
   main at 26 uint 4 scale -3 m3
 
 format kamheat
@@ -28,6 +30,7 @@ format kamheat
   device 04
   ci 8D 79
   length 18
+  bytes 0 E7 F1
   main at 4 uint 4 scale 0 kWh
 
 format kamwater
@@ -36,6 +39,7 @@ format kamwater
   device 16
   ci 8D 79
   length 28
+  bytes 0 D4 36
   main at 6 uint 4 scale -3 m3
 
 format mkradio3a

@@ -332,6 +332,13 @@ FormatSearch searchMeterFormat(const std::vector<TeachSample>& all, const std::s
         format.version = first.version;
     if (sameType)
         format.deviceType = first.deviceType;
+    for (const auto& named : samples.front()->layout) {
+        const bool shared = std::all_of(samples.begin(), samples.end(), [&](const TeachSample* s) {
+            return std::find(s->layout.begin(), s->layout.end(), named) != s->layout.end();
+        });
+        if (shared)
+            format.fixed.push_back(named);
+    }
     // A field at a fixed place belongs to a layout of one length.
     if (c.field.after.empty() && sameLength)
         format.length = samples.front()->data.size();

@@ -13,6 +13,9 @@ struct TeachSample {
     FormatTelegram header; // its data pointer is not used
     std::vector<uint8_t> data;
     std::string reading;   // as typed: "17.579", "17,579", "-3"; empty: not used
+    // Bytes that name the layout of the data (a compact frame's format signature): a
+    // format found keeps them in its match rule when every telegram has the same.
+    std::vector<MeterFormat::FixedBytes> layout;
 
     FormatTelegram view() const
     {

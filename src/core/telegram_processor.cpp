@@ -94,6 +94,21 @@ FormatTelegram formatTelegramOf(const ReceiverFrame& f, const TelegramLayers& la
     return t;
 }
 
+TeachSample teachSampleOf(const ReceiverFrame& f, const TelegramLayers& layers)
+{
+    TeachSample s;
+    s.header = formatTelegramOf(f, layers);
+    s.data.assign(s.header.data, s.header.data + s.header.size);
+    s.header.data = nullptr;
+    s.header.size = 0;
+    if (layers.compact()) {
+        const int at = compactSignatureOffset(f, layers) - layers.transport.payload;
+        if (at >= 0 && static_cast<size_t>(at) + 2 <= s.data.size())
+            s.layout.push_back({at, {s.data[static_cast<size_t>(at)], s.data[static_cast<size_t>(at) + 1]}});
+    }
+    return s;
+}
+
 bool meterFormatMayRead(ApplicationData content)
 {
     return content != ApplicationData::Encrypted && content != ApplicationData::Fragment;

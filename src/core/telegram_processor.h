@@ -3,6 +3,7 @@
 #include "compact_formats.h"
 #include "formats.h"
 #include "meter_format.h"
+#include "meter_format_search.h"
 #include "meter_key_source.h"
 #include "meter_table.h"
 #include "reading_settings.h"
@@ -111,6 +112,9 @@ bool isKnownCi(uint8_t ciField);
 // The telegram as a meter format sees it: the link layer's fields and the application
 // data from the first byte after the transport header to the last telegram data byte.
 FormatTelegram formatTelegramOf(const ReceiverFrame& f, const TelegramLayers& layers);
+// The telegram as the search for its format takes it, with a copy of its application data
+// and, for a compact frame, its format signature as the bytes that name its layout.
+TeachSample teachSampleOf(const ReceiverFrame& f, const TelegramLayers& layers);
 // Whether a meter format may read application data of this kind: not while they are
 // encrypted, nor from one fragment of a longer message.
 bool meterFormatMayRead(ApplicationData content);

@@ -450,6 +450,32 @@ TEST(CompactFrames, ReadWithTheFormatOfAFullFrameHeardBefore)
               0u);
 }
 
+// A compact frame may send a billing-date volume before the current one: only the current
+// one is the meter's total, and without one the row shows none.
+TEST(CompactFrames, OnlyACurrentValueIsTheTotal)
+{
+    struct Case {
+        const char* name;
+        const char* headers;
+        const char* records;
+        const char* data;
+        const char* value;
+    } cases[] = {
+        {"billing value first", "02 FF 20 44 13 04 13", "02 FF 20 00 08 44 13 00 00 00 00 04 13 1F 0F 00 00",
+         "00 08 00 00 00 00 1F 0F 00 00", "3.871"},
+        {"current value first", "02 FF 20 04 13 44 13", "02 FF 20 00 08 04 13 1F 0F 00 00 44 13 00 00 00 00",
+         "00 08 1F 0F 00 00 00 00 00 00", "3.871"},
+        {"a billing value alone", "02 FF 20 44 13", "02 FF 20 00 08 44 13 00 00 00 00", "00 08 00 00 00 00", ""},
+    };
+    for (const auto& c : cases) {
+        Walk w;
+        w.reception.processor().compactFormats() = CompactFormats(false);
+        w.reception.processor().compactFormats().learn(fromHex(c.headers));
+        w.receive(compactOf(c.headers, c.records, c.data));
+        EXPECT_EQ(w.cell(col::MainValue), c.value) << c.name << ": " << w.lastListed();
+    }
+}
+
 TEST(CompactFrames, RebuildingByFormat)
 {
     struct Case {

@@ -54,10 +54,7 @@ std::vector<Heard> hearAll(const std::vector<TelegramRow>& rows, size_t teachRow
             h.sample.reset();
             if (!meterFormatMayRead(processor.lastContent()))
                 return;
-            TeachSample s;
-            s.header = formatTelegramOf(f, processor.lastLayers());
-            s.data.assign(s.header.data, s.header.data + s.header.size);
-            s.header.data = nullptr;
+            TeachSample s = teachSampleOf(f, processor.lastLayers());
             s.reading = rows[i].column("reading");
             h.sample = std::move(s);
         };
