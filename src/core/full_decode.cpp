@@ -7,14 +7,26 @@
 
 namespace palvero {
 
-std::vector<std::string> fullDecodeOfFrame(ReceiverFrame frame, const ReadingSettings& settings,
-                                           const Formats& formats, MeterKeySource* keys, const std::string& rowKey)
+namespace {
+
+// The settings as they stand but for the filters that drop a telegram: a telegram asked
+// for is decoded.
+ReadingSettings askedSettings(const ReadingSettings& settings)
 {
     ReadingSettings asked = settings;
     asked.DiscardCI = false;
     asked.DiscardRepeated = false;
     asked.ReadOnce = false;
     asked.Count = 0;
+    return asked;
+}
+
+} // namespace
+
+std::vector<std::string> fullDecodeOfFrame(ReceiverFrame frame, const ReadingSettings& settings,
+                                           const Formats& formats, MeterKeySource* keys, const std::string& rowKey)
+{
+    const ReadingSettings asked = askedSettings(settings);
 
     MeterTable scratch(0);
     // The first meter takes the empty first row, so its key is there before decryption.
@@ -36,11 +48,7 @@ std::optional<TeachSample> teachSampleOfFrame(ReceiverFrame frame, const Reading
                                               const Formats& formats, MeterKeySource* keys,
                                               const std::string& rowKey, std::string& why)
 {
-    ReadingSettings asked = settings;
-    asked.DiscardCI = false;
-    asked.DiscardRepeated = false;
-    asked.ReadOnce = false;
-    asked.Count = 0;
+    const ReadingSettings asked = askedSettings(settings);
     MeterTable scratch(0);
     scratch.setCell(1, col::EncryptionKey, rowKey);
     TelegramProcessor processor(scratch, asked, formats, keys);

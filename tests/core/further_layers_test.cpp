@@ -18,20 +18,11 @@ namespace {
 
 using test::fromHex;
 
-struct TableKeys : MeterKeySource {
-    std::map<std::string, std::string> keys;
-    MeterKeyLookup findMeterKey(const std::string& id) override
-    {
-        auto it = keys.find(id);
-        return it == keys.end() ? MeterKeyLookup{} : MeterKeyLookup{0, true, it->second};
-    }
-};
-
 struct Walk {
     MeterTable table{3};
     ReadingSettings settings;
     FixedFormats formats;
-    TableKeys keys;
+    test::TableKeys keys;
     Reception reception{table, settings, formats, &keys};
     Walk()
     {
