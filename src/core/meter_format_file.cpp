@@ -1,5 +1,6 @@
 #include "meter_format_file.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -18,6 +19,14 @@ bool readMeterFormatsFile(const std::filesystem::path& file, std::vector<MeterFo
     std::ostringstream text;
     text << in.rdbuf();
     formats = parseMeterFormats(text.str(), errors);
+    // A model taught again is saved under its name again: the later format replaces it.
+    for (size_t i = formats.size(); i-- > 0;) {
+        const std::string& name = formats[i].name;
+        const bool replaced = std::any_of(formats.begin() + static_cast<long>(i) + 1, formats.end(),
+                                          [&](const MeterFormat& later) { return later.name == name; });
+        if (replaced)
+            formats.erase(formats.begin() + static_cast<long>(i));
+    }
     return !in.bad();
 }
 

@@ -415,6 +415,14 @@ TEST(MeterFormat, TheMeterFormatsFile)
     ASSERT_TRUE(readMeterFormatsFile(file, formats, &errors));
     EXPECT_EQ(meterFormatsText(formats), meterFormatsText(two));
     EXPECT_FALSE(appendMeterFormat(dir / "missing" / kMeterFormatsFileName, two[0]));
+    // Taught again under the same name: the later format replaces the earlier one.
+    MeterFormat again = two[0];
+    again.readings[0].field.offset = 7;
+    ASSERT_TRUE(appendMeterFormat(file, again));
+    ASSERT_TRUE(readMeterFormatsFile(file, formats));
+    ASSERT_EQ(formats.size(), 2u);
+    EXPECT_EQ(formats[0].name, "heat-two");
+    EXPECT_EQ(formats[1].readings[0].field.offset, 7);
 }
 
 TEST(MeterFormat, TeachSampleIsTheDecryptedData)
