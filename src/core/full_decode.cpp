@@ -64,6 +64,9 @@ std::optional<TeachSample> teachSampleOfFrame(ReceiverFrame frame, const Reading
             return;
         }
         sample = teachSampleOf(f, processor.lastLayers());
+        const DecodedRecords& records = processor.decodedRecords();
+        for (int r = 0; r < records.recordCount(); ++r)
+            sample->recordUnits.push_back(records.cell(r, DecodedRecords::Unit));
     };
     try {
         processor.process(frame);

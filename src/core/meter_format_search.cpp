@@ -192,6 +192,14 @@ FormatSearch searchMeterFormat(const std::vector<TeachSample>& all, const std::s
         result.why = "Type the reading on the meter's display beside a telegram.";
         return result;
     }
+    for (const TeachSample* s : samples) {
+        if (std::find(s->recordUnits.begin(), s->recordUnits.end(), unit) != s->recordUnits.end()) {
+            result.outcome = FormatSearch::Outcome::None;
+            result.why = "The telegram's own records hold a value in " + unit
+                + ": they say what the table shows, and a meter format would not be used.";
+            return result;
+        }
+    }
     // The search starts from a telegram whose reading is not 0: a field of zeros fits any.
     size_t seed = 0;
     while (seed < samples.size() && readings[seed].digits == 0)

@@ -16,6 +16,9 @@ struct TeachSample {
     // Bytes that name the layout of the data (a compact frame's format signature): a
     // format found keeps them in its match rule when every telegram has the same.
     std::vector<MeterFormat::FixedBytes> layout;
+    // The units of the telegram's standard records: where one is the reading's unit, the
+    // records say what the table shows and a format is not used.
+    std::vector<std::string> recordUnits;
 
     FormatTelegram view() const
     {

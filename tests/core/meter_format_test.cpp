@@ -197,6 +197,12 @@ TeachSample sample(const std::string& hex, const std::string& reading)
     return s;
 }
 
+TeachSample withRecordUnit(TeachSample s, const std::string& unit)
+{
+    s.recordUnits.push_back(unit);
+    return s;
+}
+
 TEST(MeterFormatSearch, EveryCodingAndScale)
 {
     struct Case {
@@ -255,6 +261,8 @@ TEST(MeterFormatSearch, OutcomesOverSeveralTelegrams)
          {sample("11 D2 04 00 00", "1.234"), sample("11 D3 04 00 00", "1.250")},
          FormatSearch::Outcome::None, "No field gives"},
         {"a reading of 0", {sample("00 00 00 00", "0.000")}, FormatSearch::Outcome::None, "A reading of 0"},
+        {"records hold the unit", {withRecordUnit(sample("04 13 3E 00 00 00", "0.062"), "m3")},
+         FormatSearch::Outcome::None, "The telegram's own records hold a value in m3"},
         {"no reading typed", {sample("11 D2 04 00 00", "")}, FormatSearch::Outcome::NoReading, "Type the reading"},
         {"not a number", {sample("11 D2 04 00 00", "1.2.3")}, FormatSearch::Outcome::NoReading, "Type the reading"},
     };
