@@ -24,7 +24,8 @@ ReadingSettings askedSettings(const ReadingSettings& settings)
 } // namespace
 
 std::vector<std::string> fullDecodeOfFrame(ReceiverFrame frame, const ReadingSettings& settings,
-                                           const Formats& formats, MeterKeySource* keys, const std::string& rowKey)
+                                           const Formats& formats, MeterKeySource* keys, const std::string& rowKey,
+                                           const MeterFormats* meterFormats)
 {
     const ReadingSettings asked = askedSettings(settings);
 
@@ -33,6 +34,8 @@ std::vector<std::string> fullDecodeOfFrame(ReceiverFrame frame, const ReadingSet
     scratch.setCell(1, col::EncryptionKey, rowKey);
     scratch.fullDecodeMode = true;
     TelegramProcessor processor(scratch, asked, formats, keys);
+    if (meterFormats)
+        processor.meterFormats() = *meterFormats;
     try {
         processor.process(frame);
     } catch (const std::exception& e) {

@@ -382,6 +382,14 @@ TEST(MeterFormat, OperatorFormatReadsTheTelegram)
     EXPECT_EQ(listing[listing.size() - 3], "1. 1234.567 m3, Meter format private");
     EXPECT_EQ(listing[listing.size() - 2], "2. 16.000 %, Meter format private");
     EXPECT_EQ(w.reception.processor().lastMeterFormat(), "private");
+
+    // A full decode on request reads with the reading's formats.
+    const auto lines = fullDecodeOfFrame(test::receiverFrame(fromHex(kPrivate)), w.settings, w.formats, nullptr, "",
+                                         &w.reception.processor().meterFormats());
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[1].rfind("Manufacturer data (CI A2), not decoded: ", 0), 0u);
+    EXPECT_EQ(lines[2], "1. 1234.567 m3, Meter format private");
+    EXPECT_EQ(fullDecodeOfFrame(test::receiverFrame(fromHex(kPrivate)), w.settings, w.formats, nullptr, "").size(), 3u);
 }
 
 TEST(MeterFormat, NeverInPlaceOfRecordsNorOnEncryptedData)
