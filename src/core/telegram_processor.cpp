@@ -2,6 +2,7 @@
 
 #include "device_types.h"
 #include "transport_layer.h"
+#include "value_format.h"
 
 #include <algorithm>
 #include <charconv>
@@ -310,14 +311,21 @@ int TelegramProcessor::readByMeterFormat(const ReceiverFrame& f, const TelegramL
     m_formatName = format->name;
     m_formatFirstRow = m_records.recordCount();
     int mainRow = -1;
-    const std::string description = "Meter format " + format->name;
-    for (auto& value : MeterFormats::read(*format, telegram, m_formats.decimalSeparator())) {
+    const FormatReading* main = format->mainReading();
+    // Written into the rows' own buffers, as the record walk does: nothing is allocated
+    // per telegram once the rows have grown.
+    for (const FormatReading& reading : format->readings) {
+        const auto raw = readFieldValue(reading.field, telegram.data, telegram.size);
+        if (!raw)
+            continue;
         auto& r = m_records.addRow();
-        r[DecodedRecords::Number] = std::to_string(m_records.recordCount());
-        r[DecodedRecords::Value] = std::move(value.value);
-        r[DecodedRecords::Unit] = std::move(value.unit);
-        r[DecodedRecords::Description] = description;
-        if (value.main)
+        char number[12];
+        const auto end = std::to_chars(number, number + sizeof number, m_records.recordCount()).ptr;
+        r[DecodedRecords::Number].assign(number, end);
+        renderScaledTo(r[DecodedRecords::Value], *raw, reading.field.scale, 19, m_formats.decimalSeparator());
+        r[DecodedRecords::Unit].assign(reading.unit);
+        r[DecodedRecords::Description].assign("Meter format ").append(format->name);
+        if (&reading == main)
             mainRow = m_records.recordCount() - 1;
     }
     return mainRow;
