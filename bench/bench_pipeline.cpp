@@ -271,6 +271,58 @@ void BM_ReceivePathExtendedLinkMix(benchmark::State& state)
 }
 BENCHMARK(BM_ReceivePathExtendedLinkMix)->Arg(10000)->ArgName("meters");
 
+// Telegrams that only a meter format reads: a water meter's own layout (CI 0x78 of QDS,
+// the compiled-in format) and a heat meter's compact frame whose full frame was never
+// heard, each meter its own; every frame gives a main value.
+void BM_ReceivePathMeterFormats(benchmark::State& state)
+{
+    const int meters = static_cast<int>(state.range(0));
+    const std::vector<uint8_t> telegrams[] = {
+        hex("49449344153119611D06780DFF5F350082EC0000F10007C113FFFF69000000FFFF000000005F316800000000800080008000"
+            "80008000800080008000800080008006002F046D1C0A4132"),
+        hex("25442D2C1376946730048D20E9F1A70B20154D79E7F1887F8E0100000000CA0900FFFF010000"),
+    };
+    auto frameOf = [&](int i) {
+        const auto& t = telegrams[i % 2];
+        ReceiverFrame f = {0x68, 0};
+        f.insert(f.end(), t.begin() + 1, t.end());
+        const uint32_t id = idOf(i);
+        for (int b = 0; b < 4; ++b) {
+            const uint32_t byte = (id >> (8 * b)) & 0xFF;
+            f[static_cast<size_t>(5 + b)] = static_cast<uint8_t>(byte / 10 * 16 + byte % 10);
+        }
+        f.push_back(0x9A);
+        f.push_back(0x16);
+        f[1] = static_cast<uint8_t>(f.size() - 3);
+        return f;
+    };
+    palvero::ReadingSettings s;
+    s.AES128_5 = true;
+    s.Count = 3;
+    palvero::SystemFormats formats;
+    palvero::MeterTable table(3);
+    palvero::Reception reception(table, s, formats, nullptr);
+    std::vector<std::vector<uint8_t>> frames;
+    for (int i = 0; i < meters; ++i) {
+        frames.push_back(frameOf(i));
+        reception.receive(frames.back());
+    }
+    frames.resize(static_cast<size_t>(std::min(meters, 4096)));
+    size_t next = 0;
+    for (auto _ : state) {
+        reception.receive(frames[next]);
+        if (++next == frames.size())
+            next = 0;
+    }
+    int read = 0;
+    for (int row = 1; row <= table.dataRowCount(); ++row)
+        read += !table.cell(row, palvero::col::MainValue).empty();
+    if (read != meters)
+        state.SkipWithError("every meter should be read by its format");
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ReceivePathMeterFormats)->Arg(10000)->ArgName("meters");
+
 } // namespace
 
 BENCHMARK_MAIN();

@@ -2,9 +2,12 @@
 // Full frames teach their formats to a store that later inputs' compact frames use.
 #include "compact_formats.h"
 #include "device_types.h"
+#include "meter_format.h"
+#include "meter_format_search.h"
 #include "record_parser.h"
 #include "telegram_decryption.h"
 #include "telegram_layers.h"
+#include "telegram_processor.h"
 #include "transport_layer.h"
 
 #include <cstddef>
@@ -47,6 +50,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     palvero::fullDecodeLines(records, "12345678");
     if (content != palvero::ApplicationData::Records)
         palvero::undecodedListingLines(content, f, layers, "12345678");
+
+    // The meter formats: the compiled-in ones on the frame, the input as a formats file (on
+    // the frame, and written back as it was read), and the search over short data.
+    const palvero::FormatTelegram view = palvero::formatTelegramOf(f, layers);
+    static const palvero::MeterFormats known(palvero::knownMeterFormats());
+    if (const palvero::MeterFormat* format = known.find(view))
+        palvero::MeterFormats::read(*format, view, '.');
+    const auto text = palvero::parseMeterFormats(std::string(reinterpret_cast<const char*>(data), size));
+    for (const auto& format : text) {
+        if (format.matches(view))
+            palvero::MeterFormats::read(format, view, ',');
+    }
+    const std::string written = palvero::meterFormatsText(text);
+    if (palvero::meterFormatsText(palvero::parseMeterFormats(written)) != written)
+        __builtin_trap();
+    if (view.size <= 48) {
+        palvero::TeachSample sample;
+        sample.header = view;
+        sample.data.assign(view.data, view.data + view.size);
+        sample.reading = std::to_string(options * 37) + (options & 0x40 ? ".5" : "");
+        palvero::searchMeterFormat({sample}, "m3", "fuzz");
+    }
 
     // The format rebuilder on its own: the input's tail as a format, its head as data.
     if (f.size() > 4) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "frame_assembler.h"
+#include "meter_format_file.h"
 #include "telegram_processor.h"
 
 #include <filesystem>
@@ -74,6 +75,15 @@ public:
     void keepCompactFormatsIn(const std::filesystem::path& dataFolder)
     {
         m_processor.compactFormats().useFile(dataFolder / kCompactFormatsFileName);
+    }
+    // Reads the operator's meter formats from the data folder (again, after one was
+    // added); they come before the compiled-in ones. False when the file cannot be read.
+    bool useMeterFormatsIn(const std::filesystem::path& dataFolder, std::vector<FormatTextError>* errors = nullptr)
+    {
+        std::vector<MeterFormat> formats;
+        const bool ok = readMeterFormatsFile(dataFolder / kMeterFormatsFileName, formats, errors);
+        m_processor.useMeterFormats(std::move(formats));
+        return ok;
     }
     const LastTelegrams& lastTelegrams() const { return m_heard; }
 

@@ -283,7 +283,8 @@ bool isOtherEnergyUnit(const std::string& unit)
     return unit == "Wh" || unit == "MWh" || unit == "J" || unit == "kJ" || unit == "MJ" || unit == "GJ";
 }
 
-int firstCurrent(const DecodedRecords& records, bool (*wanted)(const std::string&))
+template <typename Wanted>
+int firstCurrent(const DecodedRecords& records, Wanted wanted)
 {
     for (int r = 0; r < records.recordCount(); ++r) {
         const RecordPlace& place = records.place(r);
@@ -295,6 +296,11 @@ int firstCurrent(const DecodedRecords& records, bool (*wanted)(const std::string
 }
 
 } // namespace
+
+int pickCurrentMainRow(const DecodedRecords& records, const std::string& mainUnit)
+{
+    return firstCurrent(records, [&mainUnit](const std::string& unit) { return unit == mainUnit; });
+}
 
 int pickFallbackMainRow(const DecodedRecords& records, const std::string& mainUnit, bool withoutMainUnit)
 {

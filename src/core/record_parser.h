@@ -100,6 +100,9 @@ int compactSignatureOffset(const ReceiverFrame& f, const TelegramLayers& layers)
 
 // Row of the first record whose unit text is exactly `mainUnit`; -1 when none is.
 int pickMainRow(const DecodedRecords& records, const std::string& mainUnit);
+// Row of the first current record (storage 0, tariff 0, instantaneous) whose unit text is
+// exactly `mainUnit`; -1 when none is.
+int pickCurrentMainRow(const DecodedRecords& records, const std::string& mainUnit);
 // When no record has the main unit: for a kWh device the first current (storage 0,
 // tariff 0, instantaneous) record of energy in another unit (Wh, MWh, J, kJ, MJ, GJ); for
 // a device type without a main unit ("N/A"), when `withoutMainUnit` allows it, the first

@@ -2,6 +2,7 @@
 
 #include "device_types.h"
 #include "transport_layer.h"
+#include "value_format.h"
 
 #include <algorithm>
 #include <charconv>
@@ -75,6 +76,43 @@ bool isKnownCi(uint8_t c)
     default:
         return false;
     }
+}
+
+FormatTelegram formatTelegramOf(const ReceiverFrame& f, const TelegramLayers& layers)
+{
+    FormatTelegram t;
+    t.manufacturer = static_cast<uint16_t>(byteAt(f, frame::kManufacturer) | byteAt(f, frame::kManufacturer + 1) << 8);
+    t.version = byteAt(f, frame::kVersion);
+    t.deviceType = byteAt(f, frame::kDeviceType);
+    t.linkCi = byteAt(f, frame::kCi);
+    t.applicationCi = layers.applicationCi;
+    const int from = layers.transport.payload;
+    const int to = std::min(layers.dataEnd, static_cast<int>(f.size()) - 1);
+    if (from >= 0 && from <= to) {
+        t.data = f.data() + from;
+        t.size = static_cast<size_t>(to - from + 1);
+    }
+    return t;
+}
+
+TeachSample teachSampleOf(const ReceiverFrame& f, const TelegramLayers& layers)
+{
+    TeachSample s;
+    s.header = formatTelegramOf(f, layers);
+    s.data.assign(s.header.data, s.header.data + s.header.size);
+    s.header.data = nullptr;
+    s.header.size = 0;
+    if (layers.compact()) {
+        const int at = compactSignatureOffset(f, layers) - layers.transport.payload;
+        if (at >= 0 && static_cast<size_t>(at) + 2 <= s.data.size())
+            s.layout.push_back({at, {s.data[static_cast<size_t>(at)], s.data[static_cast<size_t>(at) + 1]}});
+    }
+    return s;
+}
+
+bool meterFormatMayRead(ApplicationData content)
+{
+    return content != ApplicationData::Encrypted && content != ApplicationData::Fragment;
 }
 
 TelegramProcessor::TelegramProcessor(MeterTable& table, const ReadingSettings& settings, const Formats& formats,
@@ -195,35 +233,56 @@ void TelegramProcessor::updateRow(int row, const std::string& meterId, const Rec
     m_content = content;
     m_mainValue.clear();
     m_mainUnit.clear();
+    m_formatName.clear();
+    m_formatFirstRow = -1;
+    const std::string deviceMainUnit = mainUnitText(deviceType);
+    int mainRow = -1;
+    bool ownUnit = false;
     if (content == ApplicationData::Records) {
         learnFormat();
-        const std::string deviceMainUnit = mainUnitText(deviceType);
-        int mainRow = pickMainRow(m_records, deviceMainUnit);
+        // Behind the further layers a meter may send a billing-date value of the main
+        // quantity before its current one: only a current value is the meter's total.
+        mainRow = layers.hasFurtherLayers() ? pickCurrentMainRow(m_records, deviceMainUnit)
+                                            : pickMainRow(m_records, deviceMainUnit);
         // Another scale of the main quantity (or, without a main unit, the meter's volume
         // or energy) is shown in the record's own unit. A device type without a main unit
         // shows none in the telegram layouts the table has always read.
-        const bool ownUnit = mainRow < 0;
+        ownUnit = mainRow < 0;
         if (ownUnit)
             mainRow = pickFallbackMainRow(m_records, deviceMainUnit, layers.hasFurtherLayers());
-        if (mainRow >= 0) {
-            m_mainValue = m_records.cell(mainRow, DecodedRecords::Value);
-            m_mainUnit = ownUnit ? m_records.cell(mainRow, DecodedRecords::Unit) : deviceMainUnit;
-            t.setCell(row, col::MainValue, m_mainValue);
-            t.setCell(row, col::Units, m_mainUnit);
-        }
-        const int slots = std::clamp(m_settings.Count, 0, kMaxAdditionalValues);
-        auto values = pickAdditionalValues(m_records, mainRow, slots, m_settings.RemoveUnit);
-        for (int k = 0; k < slots; ++k)
-            t.setCell(row, col::FirstAdditional + k, values[static_cast<size_t>(k)]);
     } else {
         // Nothing readable: the values the row holds stay, and so does a later key's chance.
         m_records.clear();
         tellCompactProblem(content, meterId);
     }
+    // A meter format reads what no standard record gives, never in place of one.
+    if (mainRow < 0 && meterFormatMayRead(content)) {
+        mainRow = readByMeterFormat(f, layers);
+        ownUnit = true;
+    }
+    m_mainRow = mainRow;
+    if (mainRow >= 0) {
+        m_mainValue = m_records.cell(mainRow, DecodedRecords::Value);
+        m_mainUnit = ownUnit ? m_records.cell(mainRow, DecodedRecords::Unit) : deviceMainUnit;
+        t.setCell(row, col::MainValue, m_mainValue);
+        t.setCell(row, col::Units, m_mainUnit);
+    }
+    if (content == ApplicationData::Records || m_formatFirstRow >= 0) {
+        const int slots = std::clamp(m_settings.Count, 0, kMaxAdditionalValues);
+        auto values = pickAdditionalValues(m_records, mainRow, slots, m_settings.RemoveUnit);
+        for (int k = 0; k < slots; ++k)
+            t.setCell(row, col::FirstAdditional + k, values[static_cast<size_t>(k)]);
+    }
 
     if (t.fullDecodeMode) {
         auto lines = content == ApplicationData::Records ? fullDecodeLines(m_records, meterId)
                                                          : undecodedListingLines(content, f, layers, meterId);
+        if (content != ApplicationData::Records && m_formatFirstRow >= 0) {
+            // The meter format's readings after the line that says why no record was read.
+            auto read = fullDecodeLines(m_records, meterId);
+            lines.insert(lines.end() - 1, std::make_move_iterator(read.begin() + 1),
+                         std::make_move_iterator(read.end() - 1));
+        }
         for (auto& line : lines)
             t.fullDecodeListing.push_back(std::move(line));
     }
@@ -233,6 +292,43 @@ void TelegramProcessor::updateRow(int row, const std::string& meterId, const Rec
     t.notifyRowUpdated(row);
     if (telegramRead)
         telegramRead(row, f);
+}
+
+int TelegramProcessor::readByMeterFormat(const ReceiverFrame& f, const TelegramLayers& layers)
+{
+    if (m_meterFormats.empty())
+        return -1;
+    const FormatTelegram telegram = formatTelegramOf(f, layers);
+    const MeterFormat* format = m_meterFormats.find(telegram);
+    if (!format)
+        return -1;
+    // Records that carry the quantity read it: which of them is the main value is theirs to
+    // say (a device type without a main unit shows none), not the format's.
+    const std::string& unit = format->mainReading()->unit;
+    for (int r = 0; r < m_records.recordCount(); ++r)
+        if (m_records.cell(r, DecodedRecords::Unit) == unit)
+            return -1;
+    m_formatName = format->name;
+    m_formatFirstRow = m_records.recordCount();
+    int mainRow = -1;
+    const FormatReading* main = format->mainReading();
+    // Written into the rows' own buffers, as the record walk does: nothing is allocated
+    // per telegram once the rows have grown.
+    for (const FormatReading& reading : format->readings) {
+        const auto raw = readFieldValue(reading.field, telegram.data, telegram.size);
+        if (!raw)
+            continue;
+        auto& r = m_records.addRow();
+        char number[12];
+        const auto end = std::to_chars(number, number + sizeof number, m_records.recordCount()).ptr;
+        r[DecodedRecords::Number].assign(number, end);
+        renderScaledTo(r[DecodedRecords::Value], *raw, reading.field.scale, 19, m_formats.decimalSeparator());
+        r[DecodedRecords::Unit].assign(reading.unit);
+        r[DecodedRecords::Description].assign("Meter format ").append(format->name);
+        if (&reading == main)
+            mainRow = m_records.recordCount() - 1;
+    }
+    return mainRow;
 }
 
 void TelegramProcessor::learnFormat()

@@ -2,6 +2,8 @@
 
 #include "compact_formats.h"
 #include "formats.h"
+#include "meter_format.h"
+#include "meter_format_search.h"
 #include "meter_key_source.h"
 #include "meter_table.h"
 #include "reading_settings.h"
@@ -52,6 +54,23 @@ public:
 
     // Compact frame formats: the compiled-in table and those learned from full frames.
     CompactFormats& compactFormats() { return m_compactFormats; }
+    // Meter formats: the operator's and the compiled-in ones. They read a telegram only
+    // where its standard records give no main value and no record of the format's unit,
+    // and its data are not encrypted.
+    MeterFormats& meterFormats() { return m_meterFormats; }
+    // The operator's formats, before the compiled-in ones.
+    void useMeterFormats(std::vector<MeterFormat> operatorFormats)
+    {
+        m_meterFormats = MeterFormats(knownMeterFormats());
+        m_meterFormats.putFirst(std::move(operatorFormats));
+    }
+    const MeterFormats& meterFormats() const { return m_meterFormats; }
+    // The meter format that read the last telegram (empty when none did), and the row of
+    // DecodedRecords where its readings begin.
+    const std::string& lastMeterFormat() const { return m_formatName; }
+    int lastFormatFirstRow() const { return m_formatFirstRow; }
+    // The row of DecodedRecords that gave the main value; -1 when none did.
+    int lastMainRow() const { return m_mainRow; }
 
     // Called after every telegram that updated a row (the row's number is passed), for a
     // report of each telegram read.
@@ -61,6 +80,8 @@ private:
     void updateRow(int row, const std::string& meterId, const ReceiverFrame& f, const TelegramLayers& layers,
                    uint8_t status);
     void learnFormat();
+    // Appends the readings of the meter format that matches; gives the main one's row or -1.
+    int readByMeterFormat(const ReceiverFrame& f, const TelegramLayers& layers);
     void tellCompactProblem(ApplicationData content, const std::string& meterId);
 
     MeterTable& m_table;
@@ -73,6 +94,10 @@ private:
     std::string m_mainValue;
     std::string m_mainUnit;
     CompactFormats m_compactFormats;
+    MeterFormats m_meterFormats{knownMeterFormats()};
+    std::string m_formatName;
+    int m_formatFirstRow = -1;
+    int m_mainRow = -1;
     std::vector<uint8_t> m_lastFormat; // the DIF/VIF bytes of the last full frame's format
     std::unordered_set<std::string> m_toldCompact; // meters whose unread compact frame was logged
     bool m_toldFormatsFile = false;
@@ -84,5 +109,14 @@ std::string meterIdText(const ReceiverFrame& f);
 std::string manufacturerText(uint8_t low, uint8_t high);
 // True for the CI values the reader knows.
 bool isKnownCi(uint8_t ciField);
+// The telegram as a meter format sees it: the link layer's fields and the application
+// data from the first byte after the transport header to the last telegram data byte.
+FormatTelegram formatTelegramOf(const ReceiverFrame& f, const TelegramLayers& layers);
+// The telegram as the search for its format takes it, with a copy of its application data
+// and, for a compact frame, its format signature as the bytes that name its layout.
+TeachSample teachSampleOf(const ReceiverFrame& f, const TelegramLayers& layers);
+// Whether a meter format may read application data of this kind: not while they are
+// encrypted, nor from one fragment of a longer message.
+bool meterFormatMayRead(ApplicationData content);
 
 } // namespace palvero

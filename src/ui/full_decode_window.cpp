@@ -85,7 +85,8 @@ void TFullDecode::showWindow()
 
 std::vector<std::string> TFullDecode::decodeFrame(const ReceiverFrame& frame, const std::string& rowKey) const
 {
-    return fullDecodeOfFrame(frame, m_context.settings, m_context.formats, m_context.keys, rowKey);
+    return fullDecodeOfFrame(frame, m_context.settings, m_context.formats, m_context.keys, rowKey,
+                             m_context.meterFormats);
 }
 
 void TFullDecode::decodeRow(int row)

@@ -33,6 +33,7 @@ struct FullDecodeContext {
     MeterKeySource* keys;
     ProgramPaths paths;
     const LastTelegrams* heard = nullptr; // the telegram heard last from each meter
+    const MeterFormats* meterFormats = nullptr; // those of the reading
 };
 
 // The full-decode window: the record-by-record listing of telegrams decoded on request,

@@ -7,6 +7,7 @@
 #include "elided_label.h"
 #include "grid_delegate.h"
 #include "main_window_field.h"
+#include "teach_meter_window.h"
 #include "measurement_file.h"
 #include "meter_saves.h"
 #include "meter_table_model.h"
@@ -93,6 +94,13 @@ TForm1::TForm1(MainWindowContext context, QWidget* parent)
 
     // Compact frames read on this walk with formats learned on earlier ones.
     m_reception.keepCompactFormatsIn(m_context.paths.dataFolder());
+    // Meters taught on earlier walks; a format that cannot be read is named in the reader log.
+    std::vector<FormatTextError> formatErrors;
+    if (!m_reception.useMeterFormatsIn(m_context.paths.dataFolder(), &formatErrors))
+        m_table.addReaderLogLine(std::string("Meter formats cannot be read from ") + kMeterFormatsFileName);
+    for (const auto& e : formatErrors)
+        m_table.addReaderLogLine(std::string(kMeterFormatsFileName) + ", line " + std::to_string(e.line) + ": "
+                                 + e.text + "; that format is not used");
 
     m_reading.onStateChanged = [this](const ReadingControl::State& s) { readingStateChanged(s); };
     buildFieldFeatures();
@@ -254,6 +262,7 @@ void TForm1::buildMenus()
     addCommand(tools, "View signal strenght", "Viewsignalstrenght1", false);
     addCommand(tools, "Enter AES-128 key", "EnterAES128key1", false);
     addCommand(tools, "Decode telegram...", "Decodetelegram1", false)->setShortcut(QKeySequence("Ctrl+D"));
+    addCommand(tools, "Teach a meter...", "Teachameter1", false);
 
     QMenu* help = menuBar()->addMenu("Help");
     help->setObjectName("Help1");
@@ -281,6 +290,7 @@ void TForm1::buildMenus()
     connect(addCommand(PopupMenu1, "Clear AES-128 keys", "ClearAES128keys1", true), &QAction::triggered, this,
             &TForm1::clearKeys);
     addCommand(PopupMenu1, "Full decode", "Fulldecode1", false);
+    addCommand(PopupMenu1, "Teach meter...", "Teachmeter1", false);
 }
 
 void TForm1::readingStateChanged(const ReadingControl::State&)
@@ -527,8 +537,26 @@ void TForm1::attachSignalChart(TForm5* chart)
     a->setEnabled(true);
 }
 
+void TForm1::attachTeachWindow(TTeachMeter* teach)
+{
+    m_teach = teach;
+    QAction* row = findChild<QAction*>("Teachmeter1");
+    connect(row, &QAction::triggered, teach, [this, teach] { teach->openFor(m_table.selectedRow); });
+    row->setEnabled(true);
+    QAction* tools = findChild<QAction*>("Teachameter1");
+    connect(tools, &QAction::triggered, teach, [this, teach] {
+        if (m_table.selectedRow >= 1 && !m_table.cell(m_table.selectedRow, col::MeterId).empty())
+            teach->openFor(m_table.selectedRow);
+        else
+            teach->openEmpty();
+    });
+    tools->setEnabled(true);
+}
+
 void TForm1::rowUpdated(int row)
 {
+    if (m_teach && m_teach->isVisible())
+        m_teach->telegramHeard(row);
     m_tree->updateRow(row);
     Tree_meters->viewport()->update();
     meterRead(row);

@@ -35,6 +35,7 @@ class TEnterAES;
 class TForm4;
 class TForm5;
 class TFullDecode;
+class TTeachMeter;
 class RouteProgress;
 class TColourLegend;
 class TUnreadMeters;
@@ -97,6 +98,7 @@ public:
     void attachKeyWindow(TEnterAES* keyDialog);
     void attachFullDecodeWindow(TFullDecode* fullDecode);
     void attachSignalChart(TForm5* chart);
+    void attachTeachWindow(TTeachMeter* teach);
 
     // Undo: every command that changes the table records itself first (an import too);
     // what it removed or changed is kept once the event handler that ran it is over.
@@ -185,6 +187,7 @@ private:
     ReadingControl m_reading;
     MeterTableModel* m_model = nullptr;
     std::unique_ptr<MeterTree> m_tree;
+    TTeachMeter* m_teach = nullptr;
     struct Field;
     std::unique_ptr<Field> m_field; // declared last: it listens to the table and the tree
 };

@@ -55,9 +55,13 @@ Program::Program(const std::filesystem::path& programFile)
     m_main->attachKeyWindow(m_keyDialog.get());
     m_fullDecode = std::make_unique<TFullDecode>(
         FullDecodeContext{m_main->table(), m_settings, m_formats, m_operator, m_errorLog, &m_meters, m_paths,
-                          &m_main->reception().lastTelegrams()},
+                          &m_main->reception().lastTelegrams(), &m_main->reception().processor().meterFormats()},
         m_main.get());
     m_main->attachFullDecodeWindow(m_fullDecode.get());
+    m_teach = std::make_unique<TTeachMeter>(TeachMeterContext{m_main->table(), m_main->reception(), m_settings,
+                                                              m_formats, m_operator, m_errorLog, &m_meters, m_paths},
+                                            m_main.get());
+    m_main->attachTeachWindow(m_teach.get());
 
     m_metersView = std::make_unique<TMetersView>(
         MetersViewContext{m_meters, m_settings, m_metersOperator, m_errorLog, m_paths});

@@ -15,6 +15,7 @@
 #include "settings.h"
 #include "settings_window.h"
 #include "signal_chart.h"
+#include "teach_meter_window.h"
 #include "template_choice_window.h"
 #include "template_file.h"
 #include "templates_window.h"
@@ -42,6 +43,7 @@ public:
     TTemplates& templatesWindow() { return *m_templates; }
     TForm3& templateChoice() { return *m_templateChoice; }
     TFullDecode& fullDecode() { return *m_fullDecode; }
+    TTeachMeter& teachMeter() { return *m_teach; }
     TForm5& signalChart() { return *m_signalChart; }
 
 private:
@@ -67,6 +69,7 @@ private:
     std::unique_ptr<TForm4> m_about;
     std::unique_ptr<TEnterAES> m_keyDialog;
     std::unique_ptr<TFullDecode> m_fullDecode;
+    std::unique_ptr<TTeachMeter> m_teach;
     std::unique_ptr<TForm5> m_signalChart;
     std::unique_ptr<TMetersView> m_metersView;
 };

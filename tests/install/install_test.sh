@@ -17,7 +17,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 program_files=(palvero palvero-replay wmbus-sim UsrManEn.pdf UsrManBg.pdf palvero.png README.txt palvero-desktop-entry palvero-upgrade)
 data_files=(files/meters.mrv files/db.mrv template/tmplates.dat palvero.ini
-            files/captures/2026-05-04_08-15-00.cap files/glog.txt files/gloge.txt files/compact-formats.txt)
+            files/captures/2026-05-04_08-15-00.cap files/glog.txt files/gloge.txt files/compact-formats.txt
+            files/meter-formats.txt)
 
 check_program_files() {
   local folder="$1"
@@ -40,6 +41,7 @@ fill_data() {
   echo "Error 10, encountered at 08:15:00,  04.05.2026" > "$folder/files/glog.txt"
   echo "Cannot write meters.csv, encountered at 08:15:00,  04.05.2026" > "$folder/files/gloge.txt"
   echo "format 3F2A1C0B: 04 13, 02 5B" > "$folder/files/compact-formats.txt"
+  printf 'format taught\n  manufacturer KAM\n  main at 4 uint 4 scale -3 m3\n' > "$folder/files/meter-formats.txt"
 }
 
 sums() { (cd "$1" && sha256sum "${data_files[@]}"); }

@@ -173,5 +173,44 @@ TEST(TelegramJson, ReplayWritesALinePerTelegram)
     EXPECT_NE(manufacturer.find("\"content\":\"manufacturer defined\""), std::string::npos) << manufacturer;
 }
 
+// A meter taught into the data folder's formats file is read by palvero-replay --data; the
+// JSON names the format and lists its readings apart from the records.
+TEST(TelegramJson, MeterFormatsOfTheDataFolder)
+{
+    TempDir dir;
+    const char telegram[] = "1B 44 34 12 78 56 34 12 01 07 A2 10 20 30 87 D6 12 00 44 55 66 77 88 99 AA BB CC DD";
+    std::string capture;
+    for (uint8_t b : test::receiverFrame(fromHex(telegram)))
+        capture += hexByte(b);
+    test::writeFile(dir / "walk.txt", capture + "\n");
+    std::filesystem::create_directories(dir / "files");
+    test::writeFile(dir / "files" / "meters.mrv", "");
+    struct Case {
+        const char* formats;
+        const char* json; // part of the line
+        const char* log;  // of standard error
+    } cases[] = {
+        {"", "\"main_value\":null,\"unit\":null", ""},
+        {"format private\n  manufacturer DQT\n  ci A2\n  main at 3 uint 4 scale -3 m3\n  value at 0 uint 1 scale 0 %\n",
+         "\"main_value\":1234.567,\"unit\":\"m3\",\"decrypted\":false,\"content\":\"manufacturer defined\"", ""},
+        {"format private\n  manufacturer DQT\n  main at 3 uint 4 scale -3 m3\n",
+         "\"meter_format\":\"private\",\"format_readings\":[{\"unit\":\"m3\",\"value\":1234.567,\"main\":true}],"
+         "\"records\":[]",
+         ""},
+        {"format broken\n  main at 3 uint 9 scale -3 m3\n", "\"meter_format\":null,\"format_readings\":[]",
+         "meter-formats.txt:2: uint needs a size of 1 to 8 bytes; that format is not used"},
+    };
+    for (const auto& c : cases) {
+        test::writeFile(dir / "files" / "meter-formats.txt", c.formats);
+        std::ostringstream out, err;
+        ASSERT_EQ(runReplay({"--json", "--hex", "--data", (dir / "files").string(), (dir / "walk.txt").string()}, out,
+                            err),
+                  0);
+        EXPECT_NE(out.str().find(c.json), std::string::npos) << c.formats << out.str();
+        EXPECT_TRUE(JsonSyntax(out.str().substr(0, out.str().size() - 1)).valid()) << out.str();
+        EXPECT_NE(err.str().find(c.log), std::string::npos) << err.str();
+    }
+}
+
 } // namespace
 } // namespace palvero

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "meter_key_source.h"
+
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,6 +38,16 @@ struct FurtherTelegram {
 };
 
 std::vector<FurtherTelegram> loadFurtherTelegrams(const std::string& path);
+
+// The keys of a table's meters, as the meters file would give them; an empty key is none.
+struct TableKeys : MeterKeySource {
+    std::map<std::string, std::string> keys;
+    MeterKeyLookup findMeterKey(const std::string& id) override
+    {
+        auto it = keys.find(id);
+        return it == keys.end() || it->second.empty() ? MeterKeyLookup{} : MeterKeyLookup{0, true, it->second};
+    }
+};
 
 // Wraps a telegram (from its L field on) into a receiver frame: 0x68, L, the telegram
 // from its C field on, the RSSI byte, two CRC bytes when asked, 0x16.

@@ -1,10 +1,14 @@
-# Writes the format table anew and compares it with the checked-in source.
+# Writes a compiled-in table anew and compares it with the checked-in source.
+if(NOT DEFINED WHAT)
+  set(WHAT compact)
+  set(TARGET update-compact-formats)
+endif()
 execute_process(COMMAND ${TOOL} ${OUT} ${TABLES} RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
-  message(FATAL_ERROR "palvero-compact-formats failed")
+  message(FATAL_ERROR "${TOOL} failed")
 endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${OUT} ${CHECKED_IN} RESULT_VARIABLE differs)
 if(NOT differs EQUAL 0)
-  message(FATAL_ERROR "${CHECKED_IN} is out of date: build the target update-compact-formats")
+  message(FATAL_ERROR "${CHECKED_IN} is out of date: build the target ${TARGET}")
 endif()
-message(STATUS "compiled-in compact formats are current")
+message(STATUS "compiled-in ${WHAT} formats are current")

@@ -7,12 +7,10 @@
 // holds telegrams from their L field on (several separated by commas), its "key" column
 // a key of 32 hex digits or NOKEY, and its "meter_id" column the meter.
 #include "compact_formats.h"
-#include "meter_key_source.h"
 #include "reception.h"
+#include "telegram_tables.h"
 
-#include <fstream>
 #include <iostream>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,89 +18,6 @@
 namespace {
 
 using namespace palvero;
-
-std::vector<std::string> split(const std::string& line, char separator)
-{
-    std::vector<std::string> fields;
-    std::stringstream s(line);
-    std::string field;
-    while (std::getline(s, field, separator))
-        fields.push_back(field);
-    return fields;
-}
-
-// A receiver frame of a v2 receiver with RSSI: 0x68, L, the telegram from C on, RSSI, 0x16.
-ReceiverFrame frameOf(const std::vector<uint8_t>& telegram)
-{
-    ReceiverFrame f = {frame::kStart, 0};
-    f.insert(f.end(), telegram.begin() + 1, telegram.end());
-    f.push_back(0x9A);
-    f.push_back(frame::kStop);
-    f[1] = static_cast<uint8_t>(f.size() - 3);
-    return f;
-}
-
-struct TableKeys : MeterKeySource {
-    std::map<std::string, std::string> keys;
-    MeterKeyLookup findMeterKey(const std::string& id) override
-    {
-        auto it = keys.find(id);
-        return it == keys.end() ? MeterKeyLookup{} : MeterKeyLookup{0, true, it->second};
-    }
-};
-
-struct Telegram {
-    std::string meterId;
-    std::string key;
-    std::vector<uint8_t> bytes;
-};
-
-bool readTable(const std::string& path, std::vector<Telegram>& out)
-{
-    std::ifstream in(path);
-    if (!in) {
-        std::cerr << "palvero-compact-formats: cannot read " << path << "\n";
-        return false;
-    }
-    std::string line;
-    std::getline(in, line);
-    const auto header = split(line, '\t');
-    int telegrams = -1, key = -1, meter = -1;
-    for (size_t i = 0; i < header.size(); ++i) {
-        if (header[i] == "telegram_hex" || header[i] == "telegrams")
-            telegrams = static_cast<int>(i);
-        else if (header[i] == "key")
-            key = static_cast<int>(i);
-        else if (header[i] == "meter_id")
-            meter = static_cast<int>(i);
-    }
-    if (telegrams < 0 || key < 0 || meter < 0) {
-        std::cerr << "palvero-compact-formats: " << path << " has no telegram, key or meter_id column\n";
-        return false;
-    }
-    int number = 1;
-    while (std::getline(in, line)) {
-        ++number;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty())
-            continue;
-        auto fields = split(line, '\t');
-        fields.resize(std::max(fields.size(), header.size()));
-        for (const auto& hex : split(fields[static_cast<size_t>(telegrams)], ',')) {
-            Telegram t;
-            t.meterId = fields[static_cast<size_t>(meter)];
-            t.key = fields[static_cast<size_t>(key)] == "NOKEY" ? "" : fields[static_cast<size_t>(key)];
-            t.bytes.clear();
-            if (!parseHexBytes(hex, t.bytes) || t.bytes.size() < 11) {
-                std::cerr << "palvero-compact-formats: " << path << ":" << number << ": not a telegram\n";
-                return false;
-            }
-            out.push_back(std::move(t));
-        }
-    }
-    return true;
-}
 
 std::string sourceText(const std::vector<std::pair<uint16_t, std::vector<uint8_t>>>& formats)
 {
@@ -146,30 +61,28 @@ int main(int argc, char** argv)
         std::cerr << "usage: palvero-compact-formats OUTPUT.cpp TABLE.tsv...\n";
         return 2;
     }
-    std::vector<Telegram> telegrams;
-    for (int i = 2; i < argc; ++i)
-        if (!readTable(argv[i], telegrams))
+    std::vector<TelegramRow> rows;
+    std::string error;
+    for (int i = 2; i < argc; ++i) {
+        if (!readTelegramTable(argv[i], rows, error)) {
+            std::cerr << "palvero-compact-formats: " << error << "\n";
             return 2;
+        }
+    }
 
     ReadingSettings settings;
     settings.AES128_5 = true;
     settings.UseDBMeters = true;
-    TableKeys keys;
-    for (const auto& t : telegrams)
-        if (!t.key.empty())
-            keys.keys[t.meterId] = t.key;
+    TableKeys keys(rows);
     FixedFormats formats;
     MeterTable table(0);
     Reception reception(table, settings, formats, &keys);
     reception.processor().compactFormats() = CompactFormats(false);
-    for (const auto& t : telegrams)
-        reception.receive(frameOf(t.bytes));
+    for (const auto& row : rows)
+        for (const auto& t : row.telegrams)
+            reception.receive(receiverFrameOf(t));
 
-    const std::string text = sourceText(reception.processor().compactFormats().learnedFormats());
-    std::ofstream out(argv[1], std::ios::binary);
-    out << text;
-    out.flush();
-    if (!out) {
+    if (!writeTextFile(argv[1], sourceText(reception.processor().compactFormats().learnedFormats()))) {
         std::cerr << "palvero-compact-formats: cannot write " << argv[1] << "\n";
         return 2;
     }

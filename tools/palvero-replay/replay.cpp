@@ -144,8 +144,15 @@ int runReplay(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
     MeterTable table(clampedCount(settings.Count));
     Reception reception(table, settings, formats, meters.get());
-    if (options->data)
+    if (options->data) {
         reception.keepCompactFormatsIn(*options->data);
+        std::vector<FormatTextError> formatErrors;
+        if (!reception.useMeterFormatsIn(*options->data, &formatErrors))
+            err << "palvero-replay: cannot read " << (*options->data / kMeterFormatsFileName).string() << "\n";
+        for (const auto& e : formatErrors)
+            err << "palvero-replay: " << (*options->data / kMeterFormatsFileName).string() << ":" << e.line << ": "
+                << e.text << "; that format is not used\n";
+    }
     if (options->json) {
         const char separator = formats.decimalSeparator();
         reception.processor().telegramRead = [&, separator](int row, const ReceiverFrame& f) {

@@ -147,8 +147,22 @@ std::string telegramJson(const MeterTable& table, int row, const TelegramProcess
     out += table.flag(RowFlag::Decrypted, row) ? "true" : "false";
     out += ",\"content\":" + jsonString(contentName(processor.lastContent()));
     out += ",\"layers\":" + layersJson(processor.lastLayers(), f, records);
+    // The meter format's readings follow the records in DecodedRecords; they are listed apart.
+    const int formatRow = processor.lastFormatFirstRow();
+    const int recordRows = formatRow >= 0 ? formatRow : records.recordCount();
+    out += ",\"meter_format\":"
+        + (processor.lastMeterFormat().empty() ? std::string("null") : jsonString(processor.lastMeterFormat()));
+    out += ",\"format_readings\":[";
+    for (int r = std::max(formatRow, 0); formatRow >= 0 && r < records.recordCount(); ++r) {
+        const bool main = r == processor.lastMainRow();
+        out += r > formatRow ? ",{" : "{";
+        out += "\"unit\":" + jsonString(records.cell(r, DecodedRecords::Unit))
+            + ",\"value\":" + jsonValue(records.cell(r, DecodedRecords::Value), decimalSeparator)
+            + ",\"main\":" + (main ? "true" : "false") + "}";
+    }
+    out += "]";
     out += ",\"records\":[";
-    for (int r = 0; r < records.recordCount(); ++r) {
+    for (int r = 0; r < recordRows; ++r) {
         const RecordPlace& place = records.place(r);
         out += r ? ",{" : "{";
         out += "\"storage\":" + std::to_string(place.storage) + ",\"tariff\":" + std::to_string(place.tariff)
