@@ -8,12 +8,18 @@ namespace palvero {
 
 namespace {
 
-bool savePage(const Settings& s, const std::filesystem::path& iniFile, SettingsPage page,
+// A file that exists but cannot be read is never replaced by one made without it.
+WriteOutcome unreadable(const std::filesystem::path& iniFile)
+{
+    return {WriteFailure::Other, "Cannot read " + iniFile.string()};
+}
+
+WriteOutcome savePage(const Settings& s, const std::filesystem::path& iniFile, SettingsPage page,
     std::initializer_list<std::string_view> sectionOrder)
 {
     auto doc = IniDocument::load(iniFile);
     if (!doc)
-        return false;
+        return unreadable(iniFile);
     for (std::string_view section : sectionOrder)
         for (const SettingKey& k : kSettingKeys)
             if (k.page == page && k.section == section)
@@ -44,23 +50,28 @@ void reloadSettingsFile(Settings& s, const std::filesystem::path& iniFile)
         s.Parity = "Even";
 }
 
-bool writeIniKey(const std::filesystem::path& iniFile, std::string_view section, std::string_view key,
+std::string savingSettingsFailedText(const WriteOutcome& outcome)
+{
+    return writeFailureText(outcome, "Settings will not be saved", kNoWritePermissionText);
+}
+
+WriteOutcome writeIniKey(const std::filesystem::path& iniFile, std::string_view section, std::string_view key,
     std::string_view value)
 {
     auto doc = IniDocument::load(iniFile);
     if (!doc)
-        return false;
+        return unreadable(iniFile);
     doc->setValue(section, key, value);
     return doc->save(iniFile);
 }
 
-bool saveCommunicationPage(const Settings& s, const std::filesystem::path& iniFile)
+WriteOutcome saveCommunicationPage(const Settings& s, const std::filesystem::path& iniFile)
 {
     using namespace setting_keys;
     return savePage(s, iniFile, SettingsPage::Communication, {kComPort, kMisc, kWireless});
 }
 
-bool saveAdditionalPage(const Settings& s, const std::filesystem::path& iniFile)
+WriteOutcome saveAdditionalPage(const Settings& s, const std::filesystem::path& iniFile)
 {
     using namespace setting_keys;
     return savePage(s, iniFile, SettingsPage::Additional, {kTitles, kMisc});

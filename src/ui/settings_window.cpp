@@ -712,8 +712,8 @@ void TSettings::applyTitleRule()
 void TSettings::applyCommunication()
 {
     const Settings& s = m_context.settings;
-    if (!saveCommunicationPage(s, m_context.paths.iniFile()))
-        m_context.op.showMessage(kSavingSettingsCaption, kNoWritePermissionText, MessageIcon::Warning);
+    if (const WriteOutcome saved = saveCommunicationPage(s, m_context.paths.iniFile()); !saved)
+        m_context.op.showMessage(kSavingSettingsCaption, savingSettingsFailedText(saved), MessageIcon::Warning);
     // The table takes the font whether or not the file could be written.
     const int additional = m_context.table.appearance().columnCount - col::Fixed;
     m_context.table.setAppearance(additional, s.FontSize, s.BoldFont);
@@ -723,8 +723,8 @@ void TSettings::applyCommunication()
 void TSettings::applyAdditional()
 {
     const Settings& s = m_context.settings;
-    if (!saveAdditionalPage(s, m_context.paths.iniFile()))
-        m_context.op.showMessage(kSavingSettingsCaption, kNoWritePermissionText, MessageIcon::Warning);
+    if (const WriteOutcome saved = saveAdditionalPage(s, m_context.paths.iniFile()); !saved)
+        m_context.op.showMessage(kSavingSettingsCaption, savingSettingsFailedText(saved), MessageIcon::Warning);
     m_context.table.setAdditionalValueCount(s.Count);
     hide();
 }

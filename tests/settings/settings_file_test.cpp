@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <tuple>
 
 #include <unistd.h>
@@ -212,6 +213,34 @@ TEST(SettingsSave, UnwritableFileIsReportedNotThrown)
 
     EXPECT_STREQ(kSavingSettingsCaption, "Saving settings");
     EXPECT_STREQ(kNoWritePermissionText, "Settings will not be saved, no write permission");
+}
+
+TEST(SettingsSave, AFailedSaveKeepsTheFileAndNamesAFullDisk)
+{
+    const struct {
+        int error;
+        std::string text;
+    } cases[] = {
+        {ENOSPC, "Settings will not be saved, the disk is full!\nAny earlier file of that name is unchanged."},
+        {EACCES, "Settings will not be saved, no write permission"},
+        {ENOENT, "Settings will not be saved, no write permission"},
+    };
+    const std::string before = "; the operator's own comment\r\n[Misc]\r\nFontSize=11\r\n[Titles]\r\nCount=2\r\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        TempDir dir;
+        writeFile(dir / "palvero.ini", before);
+        Settings s;
+        s.FontSize = 20;
+        WriteOutcome saved;
+        {
+            const ScopedWriteFault fault(c.error, 10);
+            saved = saveCommunicationPage(s, dir / "palvero.ini");
+        }
+        EXPECT_FALSE(saved);
+        EXPECT_EQ(savingSettingsFailedText(saved), c.text);
+        EXPECT_EQ(readFile(dir / "palvero.ini"), before);
+    }
 }
 
 TEST(SettingsSave, ReadOnlyFolderIsReported)
