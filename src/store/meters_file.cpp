@@ -3,6 +3,9 @@
 #include "error_log.h"
 #include "fixed_text.h"
 
+#include <algorithm>
+#include <unordered_map>
+
 namespace palvero {
 
 std::array<std::uint8_t, MeterKeyRecord::kSize> MeterKeyRecord::encode() const
@@ -105,6 +108,115 @@ bool MetersFile::DeleteMeter(const std::string& meterId)
         break;
     }
     return false;
+}
+
+void MetersFile::logFailure(int missingCode)
+{
+    if (m_last.status == FileStatus::Missing)
+        m_log.LogErrorCode(missingCode);
+    else if (m_last.status == FileStatus::IoError)
+        m_log.LogErrorText(m_last.error);
+}
+
+std::vector<int> MetersFile::SaveMeters(const std::vector<MeterKeyRecord>& meters)
+{
+    std::vector<int> results(meters.size(), SaveFailed);
+    std::vector<std::uint8_t> bytes;
+    m_last = m_file.readAll(bytes);
+    if (m_last.status == FileStatus::Missing)
+        m_log.LogErrorCode(logcode::MetersMissingAtLookup);
+    if (!m_last.ok()) {
+        logFailure(logcode::MetersMissingAtSave);
+        return results;
+    }
+    const std::size_t stored = bytes.size() / MeterKeyRecord::kSize;
+    std::unordered_map<std::string, std::size_t> index; // first record of each ID
+    for (std::size_t i = stored; i-- > 0;)
+        index[std::string(readFixedText(bytes.data() + i * MeterKeyRecord::kSize + MeterKeyRecord::kIdOffset,
+                                        MeterKeyRecord::kIdCapacity))] = i;
+    bool updated = false;
+    std::vector<std::size_t> recordOf(meters.size());
+    for (std::size_t m = 0; m < meters.size(); ++m) {
+        const auto record = meters[m].encode();
+        // Looked up as SaveMeter looks it up: by the whole text, so an ID longer than the
+        // field is never found and is added again, cut.
+        auto found = index.find(meters[m].id);
+        if (found == index.end()) {
+            recordOf[m] = bytes.size() / MeterKeyRecord::kSize;
+            bytes.insert(bytes.end(), record.begin(), record.end());
+            index.emplace(std::string(readFixedText(record.data() + MeterKeyRecord::kIdOffset, MeterKeyRecord::kIdCapacity)),
+                          recordOf[m]);
+            results[m] = MeterAdded;
+        } else {
+            recordOf[m] = found->second;
+            std::copy(record.begin(), record.end(),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(recordOf[m] * MeterKeyRecord::kSize));
+            updated |= recordOf[m] < stored;
+            results[m] = MeterUpdated;
+        }
+    }
+    // Only new meters: appended in place. Else the whole file anew, all or nothing.
+    std::size_t kept = stored;
+    if (updated) {
+        m_last = m_file.replaceAll(bytes);
+    } else if (bytes.size() > stored * MeterKeyRecord::kSize) {
+        std::size_t appended = 0;
+        m_last = m_file.appendMany(bytes.data() + stored * MeterKeyRecord::kSize,
+                                   bytes.size() / MeterKeyRecord::kSize - stored, &appended);
+        kept += appended;
+    }
+    if (!m_last.ok()) {
+        logFailure(logcode::MetersMissingAtSave);
+        // An append cut short keeps the meters that reached the file.
+        for (std::size_t m = 0; m < meters.size(); ++m)
+            if (updated || recordOf[m] >= kept)
+                results[m] = SaveFailed;
+    }
+    return results;
+}
+
+int MetersFile::DeleteMeters(const std::vector<std::string>& meterIds)
+{
+    std::vector<std::uint8_t> bytes;
+    m_last = m_file.readAll(bytes);
+    if (m_last.status == FileStatus::Missing)
+        m_log.LogErrorCode(logcode::MetersMissingAtLookup);
+    if (!m_last.ok()) {
+        logFailure(logcode::MetersMissing);
+        return -1;
+    }
+    const std::size_t count = bytes.size() / MeterKeyRecord::kSize;
+    std::unordered_map<std::string, std::vector<std::size_t>> records; // of each ID, in file order
+    for (std::size_t i = 0; i < count; ++i)
+        records[std::string(readFixedText(bytes.data() + i * MeterKeyRecord::kSize + MeterKeyRecord::kIdOffset,
+                                          MeterKeyRecord::kIdCapacity))].push_back(i);
+    std::vector<bool> removed(count, false);
+    std::unordered_map<std::string, std::size_t> taken;
+    int removals = 0;
+    for (const std::string& id : meterIds) {
+        auto it = records.find(id);
+        if (it == records.end())
+            continue;
+        std::size_t& next = taken[id];
+        if (next < it->second.size()) {
+            removed[it->second[next++]] = true;
+            ++removals;
+        }
+    }
+    if (removals == 0)
+        return 0;
+    std::vector<std::uint8_t> kept;
+    kept.reserve(bytes.size() - static_cast<std::size_t>(removals) * MeterKeyRecord::kSize);
+    for (std::size_t i = 0; i < count; ++i)
+        if (!removed[i])
+            kept.insert(kept.end(), bytes.begin() + static_cast<std::ptrdiff_t>(i * MeterKeyRecord::kSize),
+                        bytes.begin() + static_cast<std::ptrdiff_t>((i + 1) * MeterKeyRecord::kSize));
+    m_last = m_file.replaceAll(kept);
+    if (!m_last.ok()) {
+        logFailure(logcode::MetersMissing);
+        return -1;
+    }
+    return removals;
 }
 
 bool MetersFile::Truncate()

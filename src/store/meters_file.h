@@ -67,6 +67,17 @@ public:
     // text to the detailed log.
     bool DeleteMeter(const std::string& meterId);
 
+    // Many meters at once, each as SaveMeter would store it after the ones before it, with
+    // one read and one write of the file: a single append when every meter is new, else the
+    // whole file written anew. One SaveResult per meter; failures are logged as SaveMeter's
+    // (an append cut short by a full disk keeps, and reports as saved, the meters before it).
+    std::vector<int> SaveMeters(const std::vector<MeterKeyRecord>& meters);
+
+    // Removes, for each ID in turn, the first record with that ID, as DeleteMeter one after
+    // the other would, with one read and one write of the file. Gives how many records were
+    // removed, or -1 on a missing file (codes 63 and 41) or an I/O error (text logged).
+    int DeleteMeters(const std::vector<std::string>& meterIds);
+
     // Cuts the file to zero records. False on a missing file or an I/O error; nothing is
     // logged, the caller reports.
     bool Truncate();
@@ -77,6 +88,7 @@ public:
     const FileOutcome& lastOutcome() const { return m_last; }
 
 private:
+    void logFailure(int missingCode);
     int search(const std::string& meterId, std::string* key);
 
     RecordFile m_file;

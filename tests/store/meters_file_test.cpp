@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <functional>
 
 namespace palvero {
@@ -135,6 +136,75 @@ TEST_F(MetersFileTest, DeleteMovesLaterRecordsDownAndCutsTheLast)
         EXPECT_EQ(readFile(file), fileOf(c.after));
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "glog.txt"));
+}
+
+TEST_F(MetersFileTest, ManyAtOnceStoreWhatOneAfterTheOtherWould)
+{
+    const std::vector<MeterKeyRecord> stored{{"A", "1"}, {"B", "2"}, {"A", "dup"}, {"C", "3"}};
+    const struct {
+        const char* name;
+        std::vector<MeterKeyRecord> save;
+        std::vector<std::string> remove;
+    } cases[] = {
+        {"only new meters", {{"D", "4"}, {"E", "5"}, {"D", "6"}}, {}},
+        {"updates and new ones", {{"B", "20"}, {"F", "6"}, {"A", "10"}, {"F", "60"}}, {}},
+        {"an ID longer than the field", {{"123456789", "x"}, {"12345678", "y"}, {"123456789", "z"}}, {}},
+        {"nothing", {}, {}},
+        {"deletes, a stored duplicate twice", {}, {"A", "C", "A", "A", "Z"}},
+        {"every meter", {}, {"A", "B", "A", "C"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(file, fileOf(stored));
+        std::vector<int> oneByOne;
+        for (const auto& m : c.save)
+            oneByOne.push_back(meters.SaveMeter(m.id, m.key));
+        int deleted = 0;
+        for (const auto& id : c.remove)
+            deleted += meters.DeleteMeter(id);
+        const std::string expected = readFile(file);
+
+        writeFile(file, fileOf(stored));
+        EXPECT_EQ(meters.SaveMeters(c.save), oneByOne);
+        EXPECT_EQ(meters.DeleteMeters(c.remove), deleted);
+        EXPECT_EQ(readFile(file), expected);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "glog.txt"));
+}
+
+TEST_F(MetersFileTest, AWriteThatFailsLeavesEveryStoredMeterAsItWas)
+{
+    const std::string before = fileOf({{"A", "1"}, {"B", "2"}});
+    const struct {
+        const char* name;
+        std::uint64_t bytesBeforeFull;
+        std::function<void(MetersFile&)> run;
+        std::string after;
+    } cases[] = {
+        {"update", 60, [](MetersFile& m) { EXPECT_EQ(m.SaveMeter("A", "9"), MetersFile::SaveFailed); }, before},
+        {"delete", 30, [](MetersFile& m) { EXPECT_FALSE(m.DeleteMeter("A")); }, before},
+        {"deletes", 0, [](MetersFile& m) { EXPECT_EQ(m.DeleteMeters({"B", "Z"}), -1); }, before},
+        {"add", 20, [](MetersFile& m) { EXPECT_EQ(m.SaveMeter("C", "3"), MetersFile::SaveFailed); }, before},
+        // Room for two new records and a piece of the third, which is cut off again.
+        {"adds cut short", 100,
+         [](MetersFile& m) {
+             EXPECT_EQ(m.SaveMeters({{"C", "3"}, {"D", "4"}, {"E", "5"}}),
+                       (std::vector<int>{MetersFile::MeterAdded, MetersFile::MeterAdded, MetersFile::SaveFailed}));
+         },
+         before + fileOf({{"C", "3"}, {"D", "4"}})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(file, before);
+        std::filesystem::remove(dir / "gloge.txt");
+        {
+            const ScopedWriteFault full(ENOSPC, c.bytesBeforeFull);
+            c.run(meters);
+        }
+        EXPECT_EQ(readFile(file), c.after);
+        EXPECT_EQ(meters.lastOutcome().cause, WriteFailure::DiskFull);
+        EXPECT_NE(readFile(dir / "gloge.txt").find("No space left on device"), std::string::npos);
+    }
 }
 
 TEST_F(MetersFileTest, MissingFileLogsItsCodeAndIsNeverCreated)
