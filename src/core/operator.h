@@ -25,6 +25,16 @@ public:
     virtual void showMessage(const std::string& caption, const std::string& text, MessageIcon icon) = 0;
     // True only when the operator answers Yes.
     virtual bool askYesNo(const std::string& caption, const std::string& text, MessageIcon icon) = 0;
+    // A question answered with one of two buttons named `first` and `second`; true only for
+    // `first`, which is also what Esc and Enter choose. Without buttons of its own, the
+    // Yes/No question, Yes standing for `first`.
+    virtual bool askChoice(const std::string& caption, const std::string& text, MessageIcon icon,
+                           const std::string& first, const std::string& second)
+    {
+        (void)first;
+        (void)second;
+        return askYesNo(caption, text, icon);
+    }
     // The chosen path, or nothing when the operator cancels.
     virtual std::optional<std::string> askSaveFile(const FileDialogSpec& spec) = 0;
     virtual std::optional<std::string> askOpenFile(const FileDialogSpec& spec) = 0;

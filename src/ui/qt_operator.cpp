@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace palvero {
 
@@ -58,6 +59,19 @@ bool QtOperator::askYesNo(const std::string& caption, const std::string& text, M
                     QMessageBox::Yes | QMessageBox::No, dialogParent());
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
+}
+
+bool QtOperator::askChoice(const std::string& caption, const std::string& text, MessageIcon icon,
+                           const std::string& first, const std::string& second)
+{
+    QMessageBox box(qtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::NoButton,
+                    dialogParent());
+    QPushButton* firstButton = box.addButton(QString::fromStdString(first), QMessageBox::AcceptRole);
+    box.addButton(QString::fromStdString(second), QMessageBox::DestructiveRole);
+    box.setDefaultButton(firstButton);
+    box.setEscapeButton(firstButton);
+    box.exec();
+    return box.clickedButton() == firstButton;
 }
 
 std::optional<std::string> QtOperator::askFile(const FileDialogSpec& spec, bool save)

@@ -19,6 +19,8 @@ public:
 
     void showMessage(const std::string& caption, const std::string& text, MessageIcon icon) override;
     bool askYesNo(const std::string& caption, const std::string& text, MessageIcon icon) override;
+    bool askChoice(const std::string& caption, const std::string& text, MessageIcon icon, const std::string& first,
+                   const std::string& second) override;
     std::optional<std::string> askSaveFile(const FileDialogSpec& spec) override;
     std::optional<std::string> askOpenFile(const FileDialogSpec& spec) override;
 

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cerrno>
+#include <tuple>
+
 namespace palvero {
 namespace {
 
@@ -139,6 +143,81 @@ TEST_F(MeasurementFileTest, SaveAfterAnInterruptedOneGoesOnAfterTheLastWholeReco
     EXPECT_EQ(savedIds(), (std::vector<std::string>{"11111111", "22222222", "33333333"}));
 }
 
+TEST_F(MeasurementFileTest, AReadingAlreadyStoredLastForItsMeterIsNotStoredAgain)
+{
+    // Stored: meter A at 10:00 and then 11:00 on 6 March, meter B at 10:00.
+    auto stored = [](const std::string& id, const std::string& time) {
+        MeasurementRecord r;
+        r.fields[1] = id;
+        r.fields[9] = time;
+        r.fields[MeasurementRecord::kDateField] = "2021-03-06";
+        const auto bytes = r.encode();
+        return std::string(bytes.begin(), bytes.end());
+    };
+    const std::string before = stored("A", "10:00:00") + stored("B", "10:00:00") + stored("A", "11:00:00");
+    const struct {
+        const char* name;
+        std::vector<std::array<std::string, 3>> rows; // meter, date, time
+        int saved, alreadyStored;
+    } cases[] = {
+        {"the last reading of each", {{"A", "06.03.2021", "11:00:00"}, {"B", "06.03.2021", "10:00:00"}}, 0, 2},
+        {"an earlier reading of A is not its last", {{"A", "06.03.2021", "10:00:00"}}, 1, 0},
+        {"another day, another time", {{"B", "07.03.2021", "10:00:00"}, {"A", "06.03.2021", "11:00:01"}}, 2, 0},
+        {"a meter never stored", {{"C", "06.03.2021", "11:00:00"}}, 1, 0},
+        {"one reading twice in the table", {{"C", "06.03.2021", "9:00"}, {"C", "06.03.2021", "9:00"}}, 1, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(file, before);
+        MeterTable t;
+        for (std::size_t i = 0; i < c.rows.size(); ++i) {
+            const int r = i == 0 ? 1 : t.appendRow();
+            t.setCell(r, col::MeterId, c.rows[i][0]);
+            t.setCell(r, col::Date, c.rows[i][1]);
+            t.setCell(r, col::Time, c.rows[i][2]);
+        }
+        const MeasurementSave first = db.saveReadings(t.grid());
+        EXPECT_EQ(first.saved, c.saved);
+        EXPECT_EQ(first.alreadyStored, c.alreadyStored);
+        EXPECT_TRUE(first.allSaved());
+        EXPECT_EQ(readFile(file).size(), before.size() + std::size_t(c.saved) * 1056);
+        // Saved once more, say at exit, nothing is added.
+        const MeasurementSave again = db.saveReadings(t.grid());
+        EXPECT_EQ(again.saved, 0);
+        EXPECT_EQ(readFile(file).size(), before.size() + std::size_t(c.saved) * 1056);
+    }
+    EXPECT_TRUE(log.lines.empty());
+}
+
+TEST_F(MeasurementFileTest, ASaveThatFailsTellsHowManyReadingsDidNotReachTheFile)
+{
+    MeterTable t = tableOf({{"11111111", "06.03.2021"}, {"22222222", "xx"}, {"33333333", "06.03.2021"},
+                            {"44444444", "06.03.2021"}});
+    MeasurementSave r;
+    {
+        // Room for one record and a half: the half is cut off again.
+        const ScopedWriteFault full(ENOSPC, 1056 + 500);
+        r = db.saveReadings(t.grid());
+    }
+    EXPECT_EQ(r.status, FileStatus::IoError);
+    EXPECT_EQ(r.cause, WriteFailure::DiskFull);
+    EXPECT_EQ(std::tuple(r.saved, r.notSaved, r.undated), std::tuple(1, 2, 1));
+    EXPECT_EQ(savedIds(), std::vector<std::string>{"11111111"});
+    ASSERT_EQ(log.lines.size(), 4u);
+    EXPECT_EQ(log.lines[2], "code 22");
+    EXPECT_EQ(log.lines[3], "Cannot write " + file.string() + ": No space left on device");
+
+    // With room again the rest goes in, and the reading stored the first time is not repeated.
+    r = db.saveReadings(t.grid());
+    EXPECT_EQ(std::tuple(r.saved, r.alreadyStored, r.notSaved), std::tuple(2, 1, 0));
+    EXPECT_EQ(savedIds(), (std::vector<std::string>{"11111111", "33333333", "44444444"}));
+
+    std::filesystem::remove(file);
+    r = db.saveReadings(t.grid());
+    EXPECT_EQ(r.status, FileStatus::Missing);
+    EXPECT_EQ(r.notSaved, 4);
+}
+
 TEST(StoredDate, FormatAndParse)
 {
     const struct {
@@ -210,6 +289,30 @@ TEST_F(ReportScanTest, RangesCoverWholeDaysWhateverTheSlices)
             ReportRows rows;
             EXPECT_EQ(ids(c.from, c.to, perRead, rows), c.ids) << c.from.day << ".." << c.to.day << " by " << perRead;
         }
+}
+
+TEST_F(ReportScanTest, AnImpossibleDateIsPassedOverAndTheReportGoesOn)
+{
+    std::string bytes = recordBytes("05", "2021-03-05") + recordBytes("bad", "2021-13-05");
+    for (int i = 0; i < 12; ++i)
+        bytes += recordBytes("worse", "2021-02-30");
+    writeFile(file, bytes + recordBytes("06", "2021-03-06"));
+    for (std::size_t perRead : {1, 5, 100}) {
+        SCOPED_TRACE(perRead);
+        ReportRows rows;
+        ReportScan scan(file, {2021, 1, 1}, {2021, 12, 31}, formats);
+        ASSERT_TRUE(scan.open().ok());
+        ReportScan::Step step;
+        while ((step = scan.next(rows, perRead)) == ReportScan::Step::More) {
+        }
+        EXPECT_EQ(step, ReportScan::Step::Finished);
+        ASSERT_EQ(rows.count(), 2);
+        EXPECT_EQ(rows.cell(1, 1), "06");
+        EXPECT_EQ(scan.skippedCount(), 13u);
+        ASSERT_EQ(scan.skipped().size(), 10u);
+        EXPECT_EQ(scan.skipped()[0], "Invalid date \"2021-13-05\" in record 2 of " + file.string());
+        EXPECT_EQ(scan.skipped()[9], "Invalid date \"2021-02-30\" in record 11 of " + file.string());
+    }
 }
 
 TEST_F(ReportScanTest, RowsHoldTheStoredFieldsAndTheShortDate)

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <tuple>
+
 namespace palvero {
 namespace {
 
@@ -67,7 +70,8 @@ TEST_F(MeterSavesTest, SaveNewMetersAddsOnlyWhatTheFileLacks)
         t.setCell(r, col::MeterId, rows[i].first);
         t.setCell(r, col::EncryptionKey, rows[i].second);
     }
-    SaveNewMeters(meters, log, t.grid());
+    const NewMetersSave first = SaveNewMeters(meters, log, t.grid());
+    EXPECT_EQ(std::tuple(first.added, first.notSaved), std::tuple(3, 0));
     const std::string once =
         fileOf({{"11111111", kKeyA}, {"22222222", kKeyB}, {"33333333", ""}, {"12345678", kKeyA}});
     EXPECT_EQ(readFile(file), once);
@@ -81,9 +85,30 @@ TEST_F(MeterSavesTest, SaveNewMetersWithoutTheFile)
 {
     MeterTable t;
     t.setCell(1, col::MeterId, "11111111");
-    SaveNewMeters(meters, log, t.grid());
+    t.setCell(t.appendRow(), col::MeterId, "22222222");
+    const NewMetersSave r = SaveNewMeters(meters, log, t.grid());
     EXPECT_EQ(log.lines, (std::vector<std::string>{"code 52", "File meters.mrv does not exists!"}));
     EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_EQ(r.status, FileStatus::Missing);
+    EXPECT_EQ(std::tuple(r.added, r.notSaved), std::tuple(0, 2));
+}
+
+TEST_F(MeterSavesTest, SaveNewMetersOnAFullDiskKeepsTheMetersThatWentIn)
+{
+    writeFile(file, fileOf({{"11111111", kKeyA}}));
+    MeterTable t;
+    int row = 0;
+    for (const char* id : {"11111111", "22222222", "33333333", "44444444"})
+        t.setCell(row++ == 0 ? 1 : t.appendRow(), col::MeterId, id);
+    NewMetersSave r;
+    {
+        const ScopedWriteFault full(ENOSPC, 42 + 10);
+        r = SaveNewMeters(meters, log, t.grid());
+    }
+    EXPECT_EQ(r.cause, WriteFailure::DiskFull);
+    EXPECT_EQ(std::tuple(r.added, r.notSaved), std::tuple(1, 2));
+    EXPECT_EQ(readFile(file), fileOf({{"11111111", kKeyA}, {"22222222", ""}}));
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"code 51", "Cannot write " + file.string() + ": No space left on device"}));
 }
 
 } // namespace

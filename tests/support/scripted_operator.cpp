@@ -17,6 +17,13 @@ bool ScriptedOperator::askYesNo(const std::string& caption, const std::string& t
     return answer;
 }
 
+bool ScriptedOperator::askChoice(const std::string& caption, const std::string& text, MessageIcon icon,
+                                 const std::string& first, const std::string& second)
+{
+    choices.emplace_back(first, second);
+    return askYesNo(caption, text, icon);
+}
+
 std::optional<std::string> ScriptedOperator::askSaveFile(const FileDialogSpec& spec)
 {
     dialogs.push_back(spec);

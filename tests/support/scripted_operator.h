@@ -5,6 +5,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace palvero::test {
@@ -20,6 +21,9 @@ public:
 
     void showMessage(const std::string& caption, const std::string& text, MessageIcon icon) override;
     bool askYesNo(const std::string& caption, const std::string& text, MessageIcon icon) override;
+    // Answered from yesNoAnswers, true standing for `first`; the buttons go to `choices`.
+    bool askChoice(const std::string& caption, const std::string& text, MessageIcon icon, const std::string& first,
+                   const std::string& second) override;
     std::optional<std::string> askSaveFile(const FileDialogSpec& spec) override;
     std::optional<std::string> askOpenFile(const FileDialogSpec& spec) override;
 
@@ -29,6 +33,7 @@ public:
 
     std::vector<Message> messages;   // boxes shown, Yes/No questions included
     std::vector<FileDialogSpec> dialogs;
+    std::vector<std::pair<std::string, std::string>> choices; // the two buttons of each choice
 };
 
 } // namespace palvero::test

@@ -248,6 +248,7 @@ private slots:
     void clearingTheKeys();
     void savesAtExit_data();
     void savesAtExit();
+    void exitThatCannotSaveLetsTheOperatorStay();
     void savingFromTheMenus();
 };
 
@@ -1252,6 +1253,38 @@ void MainWindowTest::savesAtExit()
     QCOMPARE(QList<int>(h.log.codes.begin(), h.log.codes.end()), codes);
 }
 
+void MainWindowTest::exitThatCannotSaveLetsTheOperatorStay()
+{
+    Harness h;
+    const auto data = h.dir.path() / "files";
+    palvero::test::writeFile(data / "meters.mrv", "");
+    h.settings.AutoSave = true;
+    h.settings.SaveMeters = true;
+    h.feedMeters({"10000001", "20000002"});
+    h.show();
+
+    // db.mrv is missing: the box names it and the two readings; the operator stays.
+    h.op.yesNoAnswers = {true, true};
+    QVERIFY(!h.window->close());
+    QVERIFY(h.window->isVisible());
+    QCOMPARE(h.op.messages.size(), size_t(2));
+    QCOMPARE(q(h.op.messages[1].caption), QString("Data not saved"));
+    QVERIFY(h.op.messages[1].text.rfind("2 readings were not saved into " + (data / "db.mrv").string()
+                                            + ": the file is missing.\n", 0)
+            == 0);
+    QCOMPARE(h.op.choices.back(), std::make_pair(std::string("Stay in Palvero"), std::string("Leave without saving")));
+    QCOMPARE(h.table().dataRowCount(), 2);
+
+    // The folder mended, the next exit saves the readings; the meters stored the first time
+    // are not added again, and nothing more is asked.
+    palvero::test::writeFile(data / "db.mrv", "");
+    h.op.yesNoAnswers = {true};
+    QVERIFY(h.window->close());
+    QCOMPARE(h.op.messages.size(), size_t(3));
+    QCOMPARE(MeasurementFile(data, h.log, h.formats).ReadAll().size(), size_t(2));
+    QCOMPARE(MetersFile(data, h.log).ReadAll().size(), size_t(2));
+}
+
 void MainWindowTest::savingFromTheMenus()
 {
     Harness h;
@@ -1269,8 +1302,13 @@ void MainWindowTest::savingFromTheMenus()
 
     h.feedMeters({"10000001", "20000002"});
     h.action("Saveindatabase1")->trigger();
+    // The same readings a second time are stored once.
     h.action("Savemeasurementsindatabase1")->trigger();
-    QCOMPARE(db.ReadAll().size(), size_t(4));
+    QCOMPARE(db.ReadAll().size(), size_t(2));
+    h.formats.setNow({2026, 12, 6, 14, 5, 0});
+    h.feedMeters({"20000002"});
+    h.action("Saveindatabase1")->trigger();
+    QCOMPARE(db.ReadAll().size(), size_t(3));
 
     h.table().setCell(2, col::EncryptionKey, "K2");
     h.select(2);
