@@ -12,6 +12,7 @@
 #include "transport_layer.h"
 
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <unordered_set>
@@ -53,6 +54,10 @@ public:
     // Compact frame formats: the compiled-in table and those learned from full frames.
     CompactFormats& compactFormats() { return m_compactFormats; }
 
+    // While set, rows are stamped with this time instead of the clock's: the time a
+    // replayed telegram was heard. Null gives the clock back.
+    void setHeardAt(const DateTime* heard) { m_heardAt = heard ? std::optional<DateTime>(*heard) : std::nullopt; }
+
     // Called after every telegram that updated a row (the row's number is passed), for a
     // report of each telegram read.
     std::function<void(int row, const ReceiverFrame& f)> telegramRead;
@@ -62,6 +67,7 @@ private:
                    uint8_t status);
     void learnFormat();
     void tellCompactProblem(ApplicationData content, const std::string& meterId);
+    DateTime now() const { return m_heardAt ? *m_heardAt : m_formats.now(); }
 
     MeterTable& m_table;
     const ReadingSettings& m_settings;
@@ -76,6 +82,7 @@ private:
     std::vector<uint8_t> m_lastFormat; // the DIF/VIF bytes of the last full frame's format
     std::unordered_set<std::string> m_toldCompact; // meters whose unread compact frame was logged
     bool m_toldFormatsFile = false;
+    std::optional<DateTime> m_heardAt;
 };
 
 // Meter ID: bytes 8, 7, 6, 5 in hex ("12345678" for 78 56 34 12).

@@ -1,9 +1,12 @@
+#include "capture_file.h"
 #include "error_log.h"
 #include "meters_file.h"
 #include "reception.h"
 #include "replay.h"
 #include "scripted_operator.h"
 #include "settings.h"
+#include "formats.h"
+#include "meter_table.h"
 #include "telegram_data.h"
 #include "temp_dir.h"
 
@@ -118,7 +121,9 @@ TEST(RealTelegrams, ReplayShowsWhatEveryMeterMustShow)
         EXPECT_EQ(r[7], t.units);
         EXPECT_EQ(r[14], t.key) << "a stored key is copied into the row";
     }
-    EXPECT_EQ(test::readFile(walk.dir / "stderr.txt"), "") << "nothing went wrong on the way";
+    // Nothing went wrong on the way; a hex capture only has no times of its own.
+    EXPECT_EQ(test::readFile(walk.dir / "stderr.txt"),
+              "palvero-replay: " + walk.capture.string() + " " + kNoTimesText + "\n");
 }
 
 // The same walk in-process, where the row flags are visible: every meter would show in
@@ -205,6 +210,36 @@ TEST(Replay, RawCaptureInAnyChunkingGivesTheSameTable)
         EXPECT_EQ(out.str(), first) << "chunk " << chunk;
     }
     EXPECT_EQ(parseCsv(first).size(), 2u);
+}
+
+TEST(Replay, RowsOfAStampedCaptureHaveTheTimeTheirTelegramWasHeard)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir / "files");
+    CaptureWriter w;
+    std::string error;
+    ASSERT_TRUE(w.open(dir / "files", {2026, 5, 4, 9, 0, 0}, error)) << error;
+    const auto first = test::receiverFrame(fromHex("00 44 2D 2C 78 56 34 12 01 07 7A 01 00 00 00 04 13 E8 03 00 00"));
+    const auto second = test::receiverFrame(fromHex("00 44 2D 2C 21 43 65 87 01 07 7A 02 00 00 00 04 13 E9 03 00 00"));
+    // The first frame in two events: its row gets the time of the one that completes it.
+    const CaptureStamp heard[] = {{1777885200000, 7200}, {1777885201500, 7200}, {1777971599000, 7200}};
+    ASSERT_TRUE(w.write(first.data(), 5, heard[0], error));
+    ASSERT_TRUE(w.write(first.data() + 5, first.size() - 5, heard[1], error));
+    ASSERT_TRUE(w.write(second.data(), second.size(), heard[2], error));
+    w.close();
+
+    std::ostringstream out, err;
+    ASSERT_EQ(runReplay({w.path().string()}, out, err), 0) << err.str();
+    const auto rows = parseCsv(out.str());
+    ASSERT_EQ(rows.size(), 2u);
+    SystemFormats formats;
+    for (const auto& [row, stamp] : {std::pair{0, heard[1]}, std::pair{1, heard[2]}}) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(rows[size_t(row)][col::Time], formats.timeText(stamp.localTime()));
+        EXPECT_EQ(rows[size_t(row)][col::Date], formats.dateText(stamp.localTime()));
+    }
+    EXPECT_EQ(formats.dateText(heard[2].localTime()), formats.dateText({2026, 5, 5, 0, 0, 0}));
+    EXPECT_EQ(err.str(), "") << "a stamped capture needs no note";
 }
 
 } // namespace
