@@ -324,19 +324,18 @@ void TMetersView::deleteAllListed()
     if (!m_context.op.askYesNo("Delete Confirmation", "Are you sure you want to delete ALL meters?",
                                MessageIcon::Warning))
         return;
-    for (int row = 1; row <= m_model->dataRowCount(); ++row) {
-        const std::string& id = m_model->cell(row, kSerial);
-        if (id.empty())
-            continue;
-        m_context.meters.DeleteMeter(id);
+    // One rewrite of the file for every listed meter, as each of them deleted in turn would
+    // leave it: the file is either as it was or without all of them.
+    std::vector<std::string> ids;
+    for (int row = 1; row <= m_model->dataRowCount(); ++row)
+        if (!m_model->cell(row, kSerial).empty())
+            ids.push_back(m_model->cell(row, kSerial));
+    if (!ids.empty() && m_context.meters.DeleteMeters(ids) < 0) {
         const FileOutcome& outcome = m_context.meters.lastOutcome();
-        if (outcome.status == FileStatus::IoError) {
+        if (outcome.status == FileStatus::IoError) { // a missing file is logged by the delete
             m_context.errorLog.LogErrorCode(logcode::MetersDeleteAll);
             m_context.errorLog.LogErrorText(outcome.error);
-            break;
         }
-        if (outcome.status == FileStatus::Missing)
-            break; // logged by the delete; every further row would only log the same
     }
     LoadMetersGrid();
     if (gridIsEmpty())
