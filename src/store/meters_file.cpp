@@ -118,17 +118,23 @@ void MetersFile::logFailure(int missingCode)
         m_log.LogErrorText(m_last.error);
 }
 
+bool MetersFile::readForChange(std::vector<std::uint8_t>& bytes, int missingCode)
+{
+    // Logged as the lookup before a single change and the change itself would log it.
+    m_last = m_file.readAll(bytes);
+    if (m_last.status == FileStatus::Missing)
+        m_log.LogErrorCode(logcode::MetersMissingAtLookup);
+    if (!m_last.ok())
+        logFailure(missingCode);
+    return m_last.ok();
+}
+
 std::vector<int> MetersFile::SaveMeters(const std::vector<MeterKeyRecord>& meters)
 {
     std::vector<int> results(meters.size(), SaveFailed);
     std::vector<std::uint8_t> bytes;
-    m_last = m_file.readAll(bytes);
-    if (m_last.status == FileStatus::Missing)
-        m_log.LogErrorCode(logcode::MetersMissingAtLookup);
-    if (!m_last.ok()) {
-        logFailure(logcode::MetersMissingAtSave);
+    if (!readForChange(bytes, logcode::MetersMissingAtSave))
         return results;
-    }
     const std::size_t stored = bytes.size() / MeterKeyRecord::kSize;
     std::unordered_map<std::string, std::size_t> index; // first record of each ID
     for (std::size_t i = stored; i-- > 0;)
@@ -178,13 +184,8 @@ std::vector<int> MetersFile::SaveMeters(const std::vector<MeterKeyRecord>& meter
 int MetersFile::DeleteMeters(const std::vector<std::string>& meterIds)
 {
     std::vector<std::uint8_t> bytes;
-    m_last = m_file.readAll(bytes);
-    if (m_last.status == FileStatus::Missing)
-        m_log.LogErrorCode(logcode::MetersMissingAtLookup);
-    if (!m_last.ok()) {
-        logFailure(logcode::MetersMissing);
+    if (!readForChange(bytes, logcode::MetersMissing))
         return -1;
-    }
     const std::size_t count = bytes.size() / MeterKeyRecord::kSize;
     std::unordered_map<std::string, std::vector<std::size_t>> records; // of each ID, in file order
     for (std::size_t i = 0; i < count; ++i)

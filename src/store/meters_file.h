@@ -89,6 +89,7 @@ public:
 
 private:
     void logFailure(int missingCode);
+    bool readForChange(std::vector<std::uint8_t>& bytes, int missingCode);
     int search(const std::string& meterId, std::string* key);
 
     RecordFile m_file;
