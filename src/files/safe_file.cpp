@@ -184,6 +184,8 @@ bool SafeFileWriter::begin()
         }
         m_mode = true;
         m_modeBits = old.st_mode & 07777;
+        m_owner = old.st_uid;
+        m_group = old.st_gid;
     } else if (errno != ENOENT) {
         fail(errno, "Cannot reach", m_target);
         return false;
@@ -198,8 +200,13 @@ bool SafeFileWriter::begin()
         fail(error, "Cannot write", m_target);
         return false;
     }
-    if (m_mode)
-        (void)::fchmod(m_fd, static_cast<mode_t>(m_modeBits));
+    // The new file is the old one's: its permissions, and its owner where that may be given.
+    if (m_mode) {
+        if (::fchown(m_fd, static_cast<uid_t>(m_owner), static_cast<gid_t>(m_group)) != 0) {
+        }
+        if (::fchmod(m_fd, static_cast<mode_t>(m_modeBits)) != 0) {
+        }
+    }
     return true;
 }
 

@@ -38,7 +38,8 @@ WriteOutcome writeFailure(int errorNumber, const std::string& what, const std::f
 // succeeds the target is untouched; a failure leaves it exactly as it was and removes the
 // temporary file. A target that exists but may not be written is refused (NoPermission) as
 // it was before the temporary file came in; a symbolic link is followed to its file, and the
-// new file keeps the old one's permissions. Missing folders are never created.
+// new file keeps the old one's permissions (and owner, where the program may give it).
+// Missing folders are never created.
 class SafeFileWriter {
 public:
     explicit SafeFileWriter(std::filesystem::path target);
@@ -67,6 +68,8 @@ private:
     bool m_committed = false;
     bool m_mode = false; // whether m_modeBits came from an existing target
     unsigned m_modeBits = 0;
+    unsigned m_owner = 0;
+    unsigned m_group = 0;
     WriteOutcome m_outcome;
 };
 

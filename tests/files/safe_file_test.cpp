@@ -12,6 +12,7 @@
 #include <cstring>
 #include <optional>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace palvero {
@@ -129,7 +130,14 @@ TEST(SafeFile, TargetsThatCannotTakeAFile)
     EXPECT_EQ(fs::status(dir / "real.ini").permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 
-    if (::geteuid() != 0) { // permission bits do not stop root
+    if (::geteuid() == 0) {
+        // A file of another user written by root stays that user's.
+        ASSERT_EQ(::chown((dir / "real.ini").c_str(), 1234, 5678), 0);
+        ASSERT_TRUE(replaceFile(dir / "real.ini", "by root"));
+        struct stat st {};
+        ASSERT_EQ(::stat((dir / "real.ini").c_str(), &st), 0);
+        EXPECT_EQ(std::pair(st.st_uid, st.st_gid), std::pair(uid_t(1234), gid_t(5678)));
+    } else { // permission bits do not stop root
         fs::permissions(dir / "real.ini", fs::perms::owner_read);
         const WriteOutcome readOnly = replaceFile(dir / "real.ini", "newer");
         EXPECT_EQ(readOnly.failure, WriteFailure::NoPermission);
