@@ -176,35 +176,30 @@ TEST_F(MetersFileTest, AWriteThatFailsLeavesEveryStoredMeterAsItWas)
 {
     const std::string before = fileOf({{"A", "1"}, {"B", "2"}});
     const struct {
-        const char* name;
-        std::uint64_t bytesBeforeFull;
-        std::function<void(MetersFile&)> run;
+        std::uint64_t room; // bytes written before the disk is full
+        std::function<bool(MetersFile&)> failed;
         std::string after;
     } cases[] = {
-        {"update", 60, [](MetersFile& m) { EXPECT_EQ(m.SaveMeter("A", "9"), MetersFile::SaveFailed); }, before},
-        {"delete", 30, [](MetersFile& m) { EXPECT_FALSE(m.DeleteMeter("A")); }, before},
-        {"deletes", 0, [](MetersFile& m) { EXPECT_EQ(m.DeleteMeters({"B", "Z"}), -1); }, before},
-        {"add", 20, [](MetersFile& m) { EXPECT_EQ(m.SaveMeter("C", "3"), MetersFile::SaveFailed); }, before},
-        // Room for two new records and a piece of the third, which is cut off again.
-        {"adds cut short", 100,
+        {60, [](MetersFile& m) { return m.SaveMeter("A", "9") == MetersFile::SaveFailed; }, before},
+        {30, [](MetersFile& m) { return !m.DeleteMeter("A"); }, before},
+        // Two new records and a piece of the third, which is cut off again.
+        {100,
          [](MetersFile& m) {
-             EXPECT_EQ(m.SaveMeters({{"C", "3"}, {"D", "4"}, {"E", "5"}}),
-                       (std::vector<int>{MetersFile::MeterAdded, MetersFile::MeterAdded, MetersFile::SaveFailed}));
+             return m.SaveMeters({{"C", "3"}, {"D", "4"}, {"E", "5"}})
+                 == std::vector<int>{MetersFile::MeterAdded, MetersFile::MeterAdded, MetersFile::SaveFailed};
          },
          before + fileOf({{"C", "3"}, {"D", "4"}})},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
         writeFile(file, before);
-        std::filesystem::remove(dir / "gloge.txt");
         {
-            const ScopedWriteFault full(ENOSPC, c.bytesBeforeFull);
-            c.run(meters);
+            const ScopedWriteFault full(ENOSPC, c.room);
+            EXPECT_TRUE(c.failed(meters)) << c.room;
         }
         EXPECT_EQ(readFile(file), c.after);
         EXPECT_EQ(meters.lastOutcome().cause, WriteFailure::DiskFull);
-        EXPECT_NE(readFile(dir / "gloge.txt").find("No space left on device"), std::string::npos);
     }
+    EXPECT_NE(readFile(dir / "gloge.txt").find("No space left on device"), std::string::npos);
 }
 
 TEST_F(MetersFileTest, MissingFileLogsItsCodeAndIsNeverCreated)

@@ -20,8 +20,8 @@ TinyDisk::TinyDisk(std::size_t bytes)
     if (::mount("tmpfs", m_folder.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0)
         m_mounted = true;
     else
-        m_why = "a " + std::to_string(bytes) + "-byte tmpfs cannot be mounted here (" + std::strerror(errno)
-            + "); the full disk is tested through an injected write failure instead";
+        m_why = "no tmpfs can be mounted here (" + std::string(std::strerror(errno))
+            + "); a full disk is tested through an injected write failure instead";
 }
 
 TinyDisk::~TinyDisk()

@@ -22,9 +22,8 @@ public:
     const std::filesystem::path& path() const { return m_folder.path(); }
     std::filesystem::path operator/(const std::string& name) const { return path() / name; }
 
-    // Writes a filler file until the disk takes no more byte.
+    // A filler file until the disk takes no more byte, and without it again.
     void fill();
-    // Removes the filler again.
     void unfill();
 
 private:

@@ -429,12 +429,9 @@ void FieldTest::captureHoldsTheBytesAndReplaysIntoTheSameTable()
     QCOMPARE(again.window->StatusPanel2->text(), QString("Read 1 of 2 known meters"));
     QCOMPARE(again.treeIds(), QStringList({"10000001", "20000002", "30000003"}));
     // Frame a is completed by the second event, b and c by the fourth and the fifth.
-    const int completing[] = {1, 3, 4};
-    for (int r = 1; r < again.table().rowCount(); ++r) {
-        const DateTime heard = stamps[size_t(completing[r - 1])].localTime();
-        QCOMPARE(q(again.table().cell(r, col::Time)), q(again.formats.timeText(heard)));
-        QCOMPARE(q(again.table().cell(r, col::Date)), q(again.formats.dateText(heard)));
-    }
+    for (auto [r, e] : {std::pair{1, 1}, {2, 3}, {3, 4}})
+        QCOMPARE(q(again.table().cell(r, col::Time) + " " + again.table().cell(r, col::Date)),
+                 q(again.formats.timeText(stamps[e].localTime()) + " " + again.formats.dateText(stamps[e].localTime())));
     QCOMPARE(again.window->StatusPanel1->text(),
              "Replayed " + QString::fromStdString(fs::path(path.toStdString()).filename().string())
                  + ": every row has the time its telegram was heard");
@@ -446,7 +443,6 @@ void FieldTest::captureHoldsTheBytesAndReplaysIntoTheSameTable()
     QCOMPARE(q(again.table().cell(1, col::Date)), QString("02.01.2030"));
     QCOMPARE(again.window->StatusPanel1->text(),
              QString("Replayed old.cap: the capture carries no times of its own: its rows have the time of the replay"));
-    QCOMPARE(q(again.table().readerLog.back()), again.window->StatusPanel1->text());
 }
 
 void FieldTest::captureFolderThatCannotBeWrittenIsReportedOnce()
