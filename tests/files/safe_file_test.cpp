@@ -57,8 +57,9 @@ TEST(SafeFile, ReplacesTheWholeFileOrLeavesItAsItWasAndNamesTheCause)
         }
         EXPECT_EQ(outcome.failure, c.failure);
         EXPECT_EQ(writeFailureText(outcome, "Saving", "usual"), c.text == "usual" ? c.text : "Saving" + c.text);
-        if (c.fault)
+        if (c.fault) {
             EXPECT_EQ(outcome.error, "Cannot write " + (dir / "out.csv").string() + ": " + std::strerror(c.fault));
+        }
         EXPECT_EQ(readFile(dir / "out.csv"), outcome.ok() ? std::string(5000, 'n') : c.old.value_or(""));
         EXPECT_EQ(filesIn(dir.path()), outcome.ok() || c.old ? 1u : 0u) << "no temporary file is left";
     }
