@@ -24,17 +24,13 @@ std::string two(int v)
     return (v < 10 ? "0" : "") + std::to_string(v);
 }
 
-} // namespace
-
-namespace {
-
 // Days since 1970-01-01 of a civil date, and back (the proleptic Gregorian calendar).
 std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d)
 {
     y -= m <= 2;
     const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
     const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
     const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
@@ -98,7 +94,8 @@ std::string sizeText(std::uint64_t bytes)
     return std::to_string(bytes) + " bytes";
 }
 
-// Only whole seconds count for a row, and a second is the clock's own resolution.
+// While events come the capture reaches the disk at least this often; between them the
+// reading's timer calls sync().
 constexpr std::int64_t kSyncIntervalMs = 1000;
 // Free space is looked at again after this much more capture, besides once a second.
 constexpr std::uint64_t kFreeSpaceStep = std::uint64_t(1) << 20;
