@@ -66,6 +66,16 @@ public:
 
     void receive(const uint8_t* data, size_t n) { m_assembler.receive(data, n); }
     void receive(const std::vector<uint8_t>& data) { m_assembler.receive(data); }
+    // Replayed bytes heard at `heard`: the rows their frames complete get that time and date.
+    void receive(const std::vector<uint8_t>& data, const DateTime& heard)
+    {
+        struct Clock {
+            TelegramProcessor& p;
+            ~Clock() { p.setHeardAt(nullptr); }
+        } back{m_processor};
+        m_processor.setHeardAt(&heard);
+        m_assembler.receive(data);
+    }
 
     FrameAssembler& assembler() { return m_assembler; }
     TelegramProcessor& processor() { return m_processor; }

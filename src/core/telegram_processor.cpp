@@ -131,7 +131,7 @@ void TelegramProcessor::process(ReceiverFrame& f)
 
     const uint8_t ciField = f[frame::kCi];
     if (m_settings.DiscardCI && !isKnownCi(ciField)) {
-        const DateTime now = m_formats.now();
+        const DateTime now = this->now();
         m_table.addReaderLogLine("Wrong CI-field - " + hexByte(ciField) + ", full frame below, at "
                                  + m_formats.timeText(now) + ", " + m_formats.dateText(now));
         m_table.addReaderLogLine(hexBytesSpaced(f.data(), f.size()));
@@ -173,7 +173,7 @@ void TelegramProcessor::process(ReceiverFrame& f)
         updateRow(row, meterId, f, m_layers, status);
     } catch (const std::exception& e) {
         m_table.lastReadRow = 0;
-        m_table.addReaderLogLine(m_formats.dateText(m_formats.now()) + ": " + e.what());
+        m_table.addReaderLogLine(m_formats.dateText(now()) + ": " + e.what());
     }
 }
 
@@ -210,9 +210,9 @@ void TelegramProcessor::updateRow(int row, const std::string& meterId, const Rec
     t.setCell(row, col::AuxiliaryId, auxiliary);
     t.setCell(row, col::Rssi, rssiText(f, m_settings));
     t.setCell(row, col::FullTelegram, "N/A");
-    const DateTime now = m_formats.now();
-    t.setCell(row, col::Time, m_formats.timeText(now));
-    t.setCell(row, col::Date, m_formats.dateText(now));
+    const DateTime heard = now();
+    t.setCell(row, col::Time, m_formats.timeText(heard));
+    t.setCell(row, col::Date, m_formats.dateText(heard));
 
     if (m_settings.UseNotes) {
         if (layout.ci == ci::ShortHeader)

@@ -14,6 +14,7 @@
 #include "transport_layer.h"
 
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <unordered_set>
@@ -72,6 +73,10 @@ public:
     // The row of DecodedRecords that gave the main value; -1 when none did.
     int lastMainRow() const { return m_mainRow; }
 
+    // While set, rows are stamped with this time instead of the clock's: the time a
+    // replayed telegram was heard. Null gives the clock back.
+    void setHeardAt(const DateTime* heard) { m_heardAt = heard ? std::optional<DateTime>(*heard) : std::nullopt; }
+
     // Called after every telegram that updated a row (the row's number is passed), for a
     // report of each telegram read.
     std::function<void(int row, const ReceiverFrame& f)> telegramRead;
@@ -83,6 +88,7 @@ private:
     // Appends the readings of the meter format that matches; gives the main one's row or -1.
     int readByMeterFormat(const ReceiverFrame& f, const TelegramLayers& layers);
     void tellCompactProblem(ApplicationData content, const std::string& meterId);
+    DateTime now() const { return m_heardAt ? *m_heardAt : m_formats.now(); }
 
     MeterTable& m_table;
     const ReadingSettings& m_settings;
@@ -101,6 +107,7 @@ private:
     std::vector<uint8_t> m_lastFormat; // the DIF/VIF bytes of the last full frame's format
     std::unordered_set<std::string> m_toldCompact; // meters whose unread compact frame was logged
     bool m_toldFormatsFile = false;
+    std::optional<DateTime> m_heardAt;
 };
 
 // Meter ID: bytes 8, 7, 6, 5 in hex ("12345678" for 78 56 34 12).

@@ -61,19 +61,6 @@ std::filesystem::path chosenPath(const std::string& chosen, const std::filesyste
     return path.is_relative() ? folder / path : path;
 }
 
-bool writeText(const std::filesystem::path& path, const std::string& text, std::string& error)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (out)
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (out)
-        out.close();
-    if (out)
-        return true;
-    error = "Cannot write " + path.string() + ": " + std::strerror(errno);
-    return false;
-}
-
 void appendCell(std::string& text, const std::string& cell, const std::string& separator)
 {
     text += csvCell(cell, separator);
@@ -141,15 +128,16 @@ TableCsvResult ExportTableCsv(MeterTable& table, const std::string& chosenName, 
         if (answer && !answer->empty()) {
             result.file = chosenPath(*answer, folder);
             result.templateNotFound = !chosen.none && chosen.status == TemplateLookup::Status::NotFound;
-            std::string error;
-            if (writeText(result.file, exportText(table, chosen, options), error)) {
+            // Replaced as a whole once on the disk: a failure leaves the earlier file as it was.
+            const WriteOutcome written = replaceFile(result.file, exportText(table, chosen, options));
+            if (written) {
                 result.status = Status::Done;
                 result.rows = table.dataRowCount();
             } else {
                 result.status = Status::FileError;
-                op.showMessage(kErrorSavingFileCaption, kCannotWriteNoRightsText, MessageIcon::Error);
+                op.showMessage(kErrorSavingFileCaption, exportFailureText(written), MessageIcon::Error);
                 log.LogErrorCode(logcode::CsvTemplateExport);
-                log.LogErrorText(error);
+                log.LogErrorText(written.error);
             }
         }
     }

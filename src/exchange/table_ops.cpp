@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <deque>
 #include <exception>
-#include <fstream>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -73,6 +72,11 @@ std::vector<int> groupBy(const MeterTable& table, int column, const std::vector<
 
 } // namespace
 
+std::string exportFailureText(const WriteOutcome& outcome)
+{
+    return writeFailureText(outcome, "File cannot be written", kCannotWriteNoRightsText);
+}
+
 bool ExportGridCsv(const TextGrid& grid, const std::string& defaultName, const std::string& separator,
                    const std::filesystem::path& folder, Operator& op, ErrorLogger& log,
                    std::filesystem::path* written, const char* dialogTitle)
@@ -93,19 +97,19 @@ bool ExportRowsCsv(int rows, const std::function<void(int, std::vector<std::stri
     std::filesystem::path path(*chosen);
     if (path.is_relative())
         path = folder / path;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    // The rows go to a new file beside the old one, which is replaced only once they are all
+    // on the disk: an export that fails half-way leaves the earlier export as it was.
+    SafeFileWriter out(path);
     std::vector<std::string> cells;
-    for (int r = 0; r < rows && out; ++r) {
+    for (int r = 0; r < rows && out.outcome().ok(); ++r) {
         rowCells(r, cells);
-        const std::string line = csvLine(cells, separator);
-        out.write(line.data(), static_cast<std::streamsize>(line.size()));
+        out.write(csvLine(cells, separator));
     }
-    if (out)
-        out.close();
-    if (!out) {
-        op.showMessage(kErrorSavingFileCaption, kCannotWriteNoRightsText, MessageIcon::Error);
+    const WriteOutcome done = out.commit();
+    if (!done) {
+        op.showMessage(kErrorSavingFileCaption, exportFailureText(done), MessageIcon::Error);
         log.LogErrorCode(logcode::CsvExport);
-        log.LogErrorText("Cannot write " + path.string());
+        log.LogErrorText(done.error);
         return false;
     }
     if (written)

@@ -3,6 +3,7 @@
 #include "error_logger.h"
 #include "meter_table.h"
 #include "operator.h"
+#include "safe_file.h"
 #include "text_grid.h"
 
 #include <filesystem>
@@ -22,10 +23,15 @@ inline constexpr char kUnreadExportTitle[] = "Export unread meters to CSV";
 inline constexpr char kExportDialogFilter[] = "CSV|*.csv|TXT|*.txt";
 inline constexpr char kExportDialogExtension[] = "csv";
 
+// The box's text for a failed export: the one above, unless the disk is full or does not
+// answer.
+std::string exportFailureText(const WriteOutcome& outcome);
+
 // Writes data rows 1 .. last of a grid (every column, an empty last row included) as CSV
 // to a file the operator chooses in a dialog captioned `dialogTitle`, preset with
 // `defaultName` in `folder`. Gives whether a file was written (its path in `written` when
-// given); a failed write is shown and logged (code 10).
+// given); a failed write is shown and logged (code 10). The file is replaced as a whole once
+// every row is on the disk: a failure leaves any earlier file of that name as it was.
 bool ExportGridCsv(const TextGrid& grid, const std::string& defaultName, const std::string& separator,
                    const std::filesystem::path& folder, Operator& op, ErrorLogger& log,
                    std::filesystem::path* written = nullptr, const char* dialogTitle = kTableExportTitle);

@@ -193,15 +193,9 @@ std::string IniDocument::text() const
     return out;
 }
 
-bool IniDocument::save(const std::filesystem::path& path) const
+WriteOutcome IniDocument::save(const std::filesystem::path& path) const
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out)
-        return false;
-    const std::string content = text();
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    out.close();
-    return !out.fail();
+    return replaceFile(path, text());
 }
 
 std::optional<int32_t> parseIniInteger(std::string_view text)

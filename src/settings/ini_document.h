@@ -1,5 +1,7 @@
 #pragma once
 
+#include "safe_file.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -36,9 +38,10 @@ public:
 
     std::string text() const;
 
-    // Writes the document to the path, creating or replacing the file. False when the file
-    // cannot be written (no permission, missing folder); never throws.
-    [[nodiscard]] bool save(const std::filesystem::path& path) const;
+    // Writes the document to the path, creating or replacing the file as a whole: a write
+    // that fails leaves the old file as it was. Not ok when the file cannot be written (no
+    // permission, missing folder, full disk); never throws.
+    [[nodiscard]] WriteOutcome save(const std::filesystem::path& path) const;
 
 private:
     struct Line {

@@ -11,12 +11,19 @@ namespace {
 
 using PageSections = std::pair<SettingsPage, std::initializer_list<std::string_view>>;
 
+// A file that exists but cannot be read is never replaced by one made without it.
+WriteOutcome unreadable(const std::filesystem::path& iniFile)
+{
+    return {WriteFailure::Other, "Cannot read " + iniFile.string()};
+}
+
 // Writes the keys of the pages, each page's sections in their order, in one save.
-bool savePages(const Settings& s, const std::filesystem::path& iniFile, std::initializer_list<PageSections> pages)
+WriteOutcome savePages(const Settings& s, const std::filesystem::path& iniFile,
+    std::initializer_list<PageSections> pages)
 {
     auto doc = IniDocument::load(iniFile);
     if (!doc)
-        return false;
+        return unreadable(iniFile);
     for (const auto& [page, sections] : pages)
         for (std::string_view section : sections)
             for (const SettingKey& k : kSettingKeys)
@@ -78,27 +85,32 @@ void reloadSettingsFile(Settings& s, const std::filesystem::path& iniFile)
         s.Parity = kActivationParity;
 }
 
-bool writeIniKey(const std::filesystem::path& iniFile, std::string_view section, std::string_view key,
+std::string savingSettingsFailedText(const WriteOutcome& outcome)
+{
+    return writeFailureText(outcome, "Settings will not be saved", kNoWritePermissionText);
+}
+
+WriteOutcome writeIniKey(const std::filesystem::path& iniFile, std::string_view section, std::string_view key,
     std::string_view value)
 {
     auto doc = IniDocument::load(iniFile);
     if (!doc)
-        return false;
+        return unreadable(iniFile);
     doc->setValue(section, key, value);
     return doc->save(iniFile);
 }
 
-bool saveCommunicationPage(const Settings& s, const std::filesystem::path& iniFile)
+WriteOutcome saveCommunicationPage(const Settings& s, const std::filesystem::path& iniFile)
 {
     return savePages(s, iniFile, {{SettingsPage::Communication, {kComPort, kMisc, kWireless}}});
 }
 
-bool saveAdditionalPage(const Settings& s, const std::filesystem::path& iniFile)
+WriteOutcome saveAdditionalPage(const Settings& s, const std::filesystem::path& iniFile)
 {
     return savePages(s, iniFile, {{SettingsPage::Additional, {kTitles, kMisc, kOwn}}});
 }
 
-bool saveBothPages(const Settings& s, const std::filesystem::path& iniFile)
+WriteOutcome saveBothPages(const Settings& s, const std::filesystem::path& iniFile)
 {
     return savePages(s, iniFile,
         {{SettingsPage::Communication, {kComPort, kMisc, kWireless}}, {SettingsPage::Additional, {kTitles, kMisc, kOwn}}});

@@ -3,9 +3,11 @@
 #include "fixed_text.h"
 #include "meter_table.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <optional>
+#include <unordered_map>
 
 namespace palvero {
 
@@ -88,66 +90,161 @@ MeasurementFile::MeasurementFile(fs::path dataFolder, ErrorLogger& log, const Fo
 {
 }
 
-bool MeasurementFile::SaveMeasurements(const TextGrid& table)
+namespace {
+
+// The date and time fields of a meter's last stored record, as stored.
+struct StoredReading {
+    std::string date;
+    std::string time;
+    bool operator==(const StoredReading& o) const { return date == o.date && time == o.time; }
+};
+
+// The last stored reading of each of `wanted` (stored IDs), read from the end of the file
+// backwards a block at a time, so that a file of years of readings is read only as far back
+// as the meters of the table go. False when the file cannot be read.
+bool lastStoredReadings(const fs::path& path, std::unordered_map<std::string, std::optional<StoredReading>>& wanted)
 {
+    constexpr std::size_t kBlockRecords = 1024;
+    constexpr auto kSize = static_cast<std::streamoff>(MeasurementRecord::kSize);
+    std::ifstream in(path, std::ios::binary);
+    if (!in || !in.seekg(0, std::ios::end))
+        return false;
+    const std::streamoff size = in.tellg();
+    if (size < 0)
+        return false;
+    std::size_t missing = wanted.size();
+    std::vector<std::uint8_t> block;
+    for (std::streamoff end = size / kSize; end > 0 && missing > 0;) {
+        const std::streamoff first = std::max<std::streamoff>(0, end - static_cast<std::streamoff>(kBlockRecords));
+        block.resize(static_cast<std::size_t>((end - first) * kSize));
+        if (!in.seekg(first * kSize) || !in.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(block.size())))
+            return false;
+        for (std::streamoff i = end - first; i-- > 0 && missing > 0;) {
+            const std::uint8_t* record = block.data() + i * kSize;
+            auto it = wanted.find(std::string(MeasurementRecord::field(record, 1)));
+            if (it == wanted.end() || it->second)
+                continue;
+            it->second = StoredReading{std::string(MeasurementRecord::field(record, MeasurementRecord::kDateField)),
+                                       std::string(MeasurementRecord::field(record, 9))};
+            --missing;
+        }
+        end = first;
+    }
+    return true;
+}
+
+std::string stored(std::string_view text)
+{
+    return std::string(text.substr(0, MeasurementRecord::kFieldCapacity));
+}
+
+} // namespace
+
+MeasurementSave MeasurementFile::saveReadings(const TextGrid& table)
+{
+    MeasurementSave result;
+    int dated = 0;
+    for (int row = 1; row < table.rowCount(); ++row)
+        if (!table.cell(row, col::MeterId).empty() && !table.cell(row, col::Date).empty())
+            ++dated;
+
     std::error_code ec;
     const fs::file_status status = fs::status(m_path, ec);
     if (status.type() == fs::file_type::not_found) {
         m_log.LogErrorCode(logcode::DbMissingAtSave);
-        return false;
+        result.status = FileStatus::Missing;
+        result.notSaved = dated;
+        result.error = "File " + m_path.string() + " does not exist";
+        return result;
     }
-    if (table.rowCount() < 2 || (table.rowCount() == 2 && table.cell(1, col::MeterId).empty()))
-        return false;
+    if (table.rowCount() < 2 || (table.rowCount() == 2 && table.cell(1, col::MeterId).empty())) {
+        result.noMeters = true;
+        return result;
+    }
 
-    auto fail = [this](const std::string& text) {
+    auto fail = [&](const FileOutcome& outcome) {
         m_log.LogErrorCode(logcode::DbSave);
-        m_log.LogErrorText(text);
-        return false;
+        m_log.LogErrorText(outcome.error);
+        result.status = FileStatus::IoError;
+        result.cause = outcome.cause;
+        result.error = outcome.error;
     };
-    if (ec || !fs::is_regular_file(status))
-        return fail("Cannot reach " + m_path.string());
-
-    bool allSaved = true;
-    {
-        // in|out opens the existing file for update and never creates one.
-        std::fstream io(m_path, std::ios::in | std::ios::out | std::ios::binary);
-        if (!io || !io.seekg(0, std::ios::end))
-            return fail("Cannot open " + m_path.string() + " for writing");
-        const std::streamoff size = io.tellg();
-        const std::streamoff whole = size / static_cast<std::streamoff>(MeasurementRecord::kSize);
-        if (size < 0 || !io.seekp(whole * static_cast<std::streamoff>(MeasurementRecord::kSize)))
-            return fail("Cannot read " + m_path.string());
-
-        std::array<std::uint8_t, MeasurementRecord::kSize> record;
-        for (int row = 1; row < table.rowCount() && io; ++row) {
-            const std::string& id = table.cell(row, col::MeterId);
-            const std::string& dateText = table.cell(row, col::Date);
-            if (id.empty() || dateText.empty())
-                continue;
-            const std::optional<DateTime> date = m_formats.readDate(dateText);
-            if (!date) {
-                allSaved = fail("Date \"" + dateText + "\" of meter " + id + " is not a date");
-                continue;
-            }
-            for (std::size_t k = 0; k < MeasurementRecord::kFieldCount; ++k) {
-                std::uint8_t* field = record.data() + k * MeasurementRecord::kFieldSize;
-                if (k == MeasurementRecord::kDateField)
-                    writeFixedText(field, MeasurementRecord::kFieldCapacity, FormatStoredDate(*date));
-                else
-                    writeFixedText(field, MeasurementRecord::kFieldCapacity, table.cell(row, measurementColumnOfField(k)));
-            }
-            io.write(reinterpret_cast<const char*>(record.data()), static_cast<std::streamsize>(record.size()));
-        }
-        io.flush();
-        if (io)
-            return allSaved;
+    if (ec || !fs::is_regular_file(status)) {
+        fail({FileStatus::IoError, "Cannot reach " + m_path.string(), WriteFailure::Other});
+        result.notSaved = dated;
+        return result;
     }
 
-    // A record cut short by the failed write is dropped, so the file ends with whole records.
-    const std::uintmax_t size = fs::file_size(m_path, ec);
-    if (!ec)
-        fs::resize_file(m_path, size / MeasurementRecord::kSize * MeasurementRecord::kSize, ec);
-    return fail("Cannot write " + m_path.string());
+    // The readings to store, with their stored date.
+    struct Reading {
+        int row;
+        std::string date;
+    };
+    std::vector<Reading> readings;
+    std::unordered_map<std::string, std::optional<StoredReading>> last;
+    for (int row = 1; row < table.rowCount(); ++row) {
+        const std::string& id = table.cell(row, col::MeterId);
+        const std::string& dateText = table.cell(row, col::Date);
+        if (id.empty() || dateText.empty())
+            continue;
+        const std::optional<DateTime> date = m_formats.readDate(dateText);
+        if (!date) {
+            m_log.LogErrorCode(logcode::DbSave);
+            m_log.LogErrorText("Date \"" + dateText + "\" of meter " + id + " is not a date");
+            ++result.undated;
+            continue;
+        }
+        readings.push_back({row, FormatStoredDate(*date)});
+        last.emplace(stored(id), std::nullopt);
+    }
+    if (!lastStoredReadings(m_path, last)) {
+        fail({FileStatus::IoError, "Cannot read " + m_path.string(), WriteFailure::Other});
+        result.notSaved = static_cast<int>(readings.size());
+        return result;
+    }
+
+    const RecordFile file(m_path, MeasurementRecord::kSize);
+    // Written a block at a time: a long table never needs a second copy of itself in memory.
+    constexpr std::size_t kBlockRecords = 1024;
+    std::vector<std::uint8_t> block;
+    bool failed = false;
+    auto flush = [&]() {
+        if (block.empty() || failed)
+            return;
+        std::size_t appended = 0;
+        const FileOutcome outcome = file.appendMany(block.data(), block.size() / MeasurementRecord::kSize, &appended);
+        result.saved += static_cast<int>(appended);
+        block.clear();
+        if (!outcome.ok()) {
+            failed = true;
+            fail(outcome);
+        }
+    };
+    std::array<std::uint8_t, MeasurementRecord::kSize> record{};
+    for (const Reading& reading : readings) {
+        const StoredReading now{reading.date, stored(table.cell(reading.row, col::Time))};
+        std::optional<StoredReading>& previous = last[stored(table.cell(reading.row, col::MeterId))];
+        if (previous && *previous == now) {
+            ++result.alreadyStored;
+            continue;
+        }
+        previous = now;
+        if (failed)
+            continue; // counted as not saved below
+        for (std::size_t k = 0; k < MeasurementRecord::kFieldCount; ++k) {
+            std::uint8_t* field = record.data() + k * MeasurementRecord::kFieldSize;
+            writeFixedText(field, MeasurementRecord::kFieldCapacity,
+                           k == MeasurementRecord::kDateField
+                               ? std::string_view(reading.date)
+                               : std::string_view(table.cell(reading.row, measurementColumnOfField(k))));
+        }
+        block.insert(block.end(), record.begin(), record.end());
+        if (block.size() >= kBlockRecords * MeasurementRecord::kSize)
+            flush();
+    }
+    flush();
+    result.notSaved = static_cast<int>(readings.size()) - result.saved - result.alreadyStored;
+    return result;
 }
 
 FileOutcome MeasurementFile::Truncate()

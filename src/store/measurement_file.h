@@ -57,6 +57,20 @@ struct StoredDate {
 };
 StoredDate ParseStoredDate(std::string_view text);
 
+// What one save of the table's readings did, for the exit box and the tests.
+struct MeasurementSave {
+    FileStatus status = FileStatus::Ok; // Missing, or IoError with `cause`
+    WriteFailure cause = WriteFailure::None;
+    bool noMeters = false; // the table holds no meter: the file was not touched
+    int saved = 0;         // records appended
+    int alreadyStored = 0; // readings that are the last stored of their meter already
+    int notSaved = 0;      // dated readings that did not reach the file
+    int undated = 0;       // rows whose date cannot be read (each logged, code 22)
+    std::string error;
+
+    bool allSaved() const { return status == FileStatus::Ok && !noMeters && undated == 0; }
+};
+
 // The measurement file db.mrv in the data folder. Each operation opens the file, works and
 // closes it; the file and its folder are never created. Failures go to the error log and the
 // detailed log; nothing is shown to the operator.
@@ -67,12 +81,17 @@ public:
     const std::filesystem::path& path() const { return m_path; }
 
     // Appends one record per table row (rows 1 .. last) that has both a "Meter ID" and a
-    // "Date", the date read in the short date format. Records go after the last whole record,
-    // so a partial record left by an interrupted save is overwritten; every record is written
-    // whole before the next one starts. A date that cannot be read skips its row (code 22 and
-    // the text are logged) and the other rows are still saved. True when every dated row was
-    // saved. A missing file logs code 21; a table without meters leaves the file untouched.
-    bool SaveMeasurements(const TextGrid& table);
+    // "Date", the date read in the short date format, unless the meter's last stored record
+    // holds the same date and time already (the same reading saved a second time, say by a
+    // save and then the exit save). Records go after the last whole record, so a partial
+    // record left by an interrupted save is overwritten, and they are on the disk when this
+    // returns. A date that cannot be read skips its row (code 22 and the text are logged) and
+    // the other rows are still saved; a failed write keeps the whole records written before
+    // it and logs code 22 and the reason. A missing file logs code 21; a table without meters
+    // leaves the file untouched.
+    MeasurementSave saveReadings(const TextGrid& table);
+    // The same; true when every dated row is stored.
+    bool SaveMeasurements(const TextGrid& table) { return saveReadings(table).allSaved(); }
 
     // Cuts the file to zero records; nothing is logged, the caller reports.
     FileOutcome Truncate();

@@ -142,11 +142,11 @@ ReportScan::Step ReportScan::next(ReportRows& rows, std::size_t maxRecords)
         if (date.kind == StoredDate::None)
             continue;
         if (date.kind == StoredDate::Impossible) {
-            m_read += i;
-            m_error = "Invalid date \"" + std::string(stored) + "\" in record " + std::to_string(m_read + 1) + " of "
-                + m_path.string();
-            close();
-            return Step::Failed;
+            if (m_skipped.size() < kSkippedNamed)
+                m_skipped.push_back("Invalid date \"" + std::string(stored) + "\" in record "
+                                    + std::to_string(m_read + i + 1) + " of " + m_path.string());
+            ++m_skippedCount;
+            continue;
         }
         const int day = dayKey(date.date);
         if (day < m_from || day > m_to)

@@ -46,8 +46,9 @@ private:
 // file order, read a slice at a time so that the caller can stay responsive, show progress
 // and stop. The file stays open from open() to the end of the scan or close(). Only the
 // records present at open() are read; a partial record at the end is none. Records without a
-// date are passed over; an impossible date or a read error fails the scan and keeps the rows
-// found so far.
+// date are passed over; a record whose date cannot be read (a month of 13, say) is passed over
+// too and named in skipped(), so that one damaged record hides nothing after it; a read
+// error fails the scan and keeps the rows found so far.
 class ReportScan {
 public:
     enum class Step { More, Finished, Failed };
@@ -64,6 +65,11 @@ public:
     std::size_t recordsRead() const { return m_read; }
     // Why the scan failed, for the detailed log.
     const std::string& error() const { return m_error; }
+    // The first records passed over for an impossible date, each as a text for the detailed
+    // log ("Invalid date ... in record N of ..."), and how many there were in all.
+    static constexpr std::size_t kSkippedNamed = 10;
+    const std::vector<std::string>& skipped() const { return m_skipped; }
+    std::size_t skippedCount() const { return m_skippedCount; }
 
 private:
     static int dayKey(const DateTime& d) { return d.year * 10000 + d.month * 100 + d.day; }
@@ -77,6 +83,8 @@ private:
     std::size_t m_count = 0;
     std::size_t m_read = 0;
     std::string m_error;
+    std::vector<std::string> m_skipped;
+    std::size_t m_skippedCount = 0;
     int m_cachedDay = 0;
     std::string m_cachedDateText;
 };

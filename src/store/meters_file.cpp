@@ -3,6 +3,7 @@
 #include "error_log.h"
 #include "fixed_text.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 namespace palvero {
@@ -156,6 +157,7 @@ bool MetersFile::SaveMeters(const std::vector<MeterKeyRecord>& meters, SaveCount
             ++counted.keysChanged;
         }
     }
+    // The whole file anew: all of the import or none of it.
     if (counted.added > 0 || counted.keysChanged > 0)
         m_last = m_file.replaceAll(bytes);
     if (!m_last.ok()) {
@@ -178,8 +180,10 @@ bool MetersFile::DeleteMeters(const std::vector<std::string>& meterIds, int* rem
         m_log.LogErrorCode(logcode::MetersMissing);
         return false;
     }
-    if (!m_last.ok())
+    if (!m_last.ok()) {
+        m_log.LogErrorText(m_last.error);
         return false;
+    }
     std::unordered_map<std::string, int> toRemove;
     for (const std::string& id : meterIds)
         ++toRemove[id];
@@ -199,8 +203,10 @@ bool MetersFile::DeleteMeters(const std::vector<std::string>& meterIds, int* rem
     }
     if (gone > 0)
         m_last = m_file.replaceAll(kept);
-    if (!m_last.ok())
+    if (!m_last.ok()) {
+        m_log.LogErrorText(m_last.error);
         return false;
+    }
     if (removed)
         *removed = gone;
     return true;

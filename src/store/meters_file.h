@@ -87,8 +87,8 @@ public:
 
     // Removes, for every listed ID, the first record with that ID still there (an ID
     // listed twice removes two), keeping the order of the rest, in one read and one write.
-    // `removed` gives how many went. A missing file logs 63 and 41; an I/O error logs
-    // nothing (lastOutcome() holds it, the caller reports).
+    // `removed` gives how many went. A missing file logs 63 and 41; an I/O error logs its
+    // text (lastOutcome() holds it too).
     bool DeleteMeters(const std::vector<std::string>& meterIds, int* removed = nullptr);
 
     // Every record in file order; empty on a missing file or a read error, nothing logged.

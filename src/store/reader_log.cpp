@@ -3,21 +3,20 @@
 #include "error_log.h"
 #include "operator.h"
 
-#include <fstream>
 
 namespace palvero {
 
 namespace fs = std::filesystem;
 
-bool writeTextLines(const fs::path& file, const std::vector<std::string>& lines)
+WriteOutcome writeTextLines(const fs::path& file, const std::vector<std::string>& lines)
 {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    for (const std::string& line : lines) {
-        out.write(line.data(), static_cast<std::streamsize>(line.size()));
-        out.write("\r\n", 2);
+    SafeFileWriter out(file);
+    std::string line;
+    for (std::size_t i = 0; i < lines.size() && out.outcome().ok(); ++i) {
+        line.assign(lines[i]).append("\r\n");
+        out.write(line);
     }
-    out.flush();
-    return static_cast<bool>(out);
+    return out.commit();
 }
 
 bool saveReaderLog(const std::vector<std::string>& lines, const fs::path& dataFolder, Operator& op, ErrorLogger& log)
@@ -36,12 +35,14 @@ bool saveReaderLog(const std::vector<std::string>& lines, const fs::path& dataFo
     fs::path file(*chosen);
     if (file.is_relative())
         file = dataFolder / file;
-    if (writeTextLines(file, lines))
+    const WriteOutcome written = writeTextLines(file, lines);
+    if (written)
         return true;
 
-    op.showMessage(kFileErrorCaption, kSaveLogFailedText, MessageIcon::Warning);
+    op.showMessage(kFileErrorCaption, writeFailureText(written, "Error saving log file", kSaveLogFailedText),
+                   MessageIcon::Warning);
     log.LogErrorCode(logcode::ReaderLogSave);
-    log.LogErrorText("Cannot write " + file.string());
+    log.LogErrorText(written.error);
     return false;
 }
 

@@ -1,6 +1,11 @@
 #include "record_file.h"
 
+#include <cerrno>
 #include <fstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace palvero {
 
@@ -16,6 +21,16 @@ std::streamoff streamSize(std::istream& in)
     return in.tellg();
 }
 
+// An open file descriptor, closed on every way out.
+struct Fd {
+    int fd = -1;
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
 } // namespace
 
 RecordFile::RecordFile(fs::path path, std::size_t recordSize)
@@ -26,7 +41,13 @@ RecordFile::RecordFile(fs::path path, std::size_t recordSize)
 
 FileOutcome RecordFile::failure(const std::string& what) const
 {
-    return {FileStatus::IoError, what};
+    return {FileStatus::IoError, what, WriteFailure::Other};
+}
+
+FileOutcome RecordFile::writeFailed(int errorNumber, const std::string& what) const
+{
+    const WriteOutcome w = writeFailure(errorNumber, what, m_path);
+    return {FileStatus::IoError, w.error, w.failure};
 }
 
 FileOutcome RecordFile::checkExists() const
@@ -42,7 +63,7 @@ FileOutcome RecordFile::checkExists() const
     return {};
 }
 
-FileOutcome RecordFile::readAll(std::vector<std::uint8_t>& bytes) const
+FileOutcome RecordFile::readBytes(std::vector<std::uint8_t>& bytes, bool wholeRecordsOnly) const
 {
     bytes.clear();
     FileOutcome outcome = checkExists();
@@ -56,117 +77,95 @@ FileOutcome RecordFile::readAll(std::vector<std::uint8_t>& bytes) const
     if (size < 0 || !in.seekg(0))
         return failure("Cannot read " + m_path.string());
 
-    const std::size_t whole = static_cast<std::size_t>(size) / m_recordSize * m_recordSize;
-    bytes.resize(whole);
-    if (whole > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(whole))) {
+    const auto all = static_cast<std::size_t>(size);
+    const std::size_t wanted = wholeRecordsOnly ? all / m_recordSize * m_recordSize : all;
+    bytes.resize(wanted);
+    if (wanted > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(wanted))) {
         bytes.clear();
         return failure("Cannot read " + m_path.string());
     }
     return {};
 }
 
-FileOutcome RecordFile::openForUpdate(std::fstream& io, std::size_t& count) const
+FileOutcome RecordFile::readAll(std::vector<std::uint8_t>& bytes) const
 {
-    FileOutcome outcome = checkExists();
-    if (!outcome.ok())
-        return outcome;
-    // in|out opens an existing file for update and never creates one.
-    io.open(m_path, std::ios::in | std::ios::out | std::ios::binary);
-    if (!io)
-        return failure("Cannot open " + m_path.string() + " for writing");
-    const std::streamoff size = streamSize(io);
-    if (size < 0)
-        return failure("Cannot read " + m_path.string());
-    count = static_cast<std::size_t>(size) / m_recordSize;
-    return {};
+    return readBytes(bytes, true);
 }
 
 FileOutcome RecordFile::overwrite(std::size_t index, const std::uint8_t* record) const
 {
-    return writeAt(index, false, record);
+    // The bytes of a partial record at the end stay as they are: an overwrite changes one record.
+    std::vector<std::uint8_t> bytes;
+    FileOutcome outcome = readBytes(bytes, false);
+    if (!outcome.ok())
+        return outcome;
+    if (index >= bytes.size() / m_recordSize) // the file shrank since the record was found
+        return failure("Record " + std::to_string(index) + " is past the end of " + m_path.string());
+    std::copy(record, record + m_recordSize, bytes.begin() + static_cast<std::ptrdiff_t>(index * m_recordSize));
+    return replaceAll(bytes);
 }
 
 FileOutcome RecordFile::append(const std::uint8_t* record) const
 {
-    return writeAt(0, true, record);
+    return appendMany(record, 1);
 }
 
-FileOutcome RecordFile::writeAt(std::size_t index, bool appending, const std::uint8_t* record) const
+FileOutcome RecordFile::appendMany(const std::uint8_t* records, std::size_t count, std::size_t* appended) const
 {
-    std::fstream io;
-    std::size_t count = 0;
-    FileOutcome outcome = openForUpdate(io, count);
+    if (appended)
+        *appended = 0;
+    FileOutcome outcome = checkExists();
     if (!outcome.ok())
         return outcome;
-    if (appending)
-        index = count;
-    else if (index >= count) // the file shrank since the record was found
-        return failure("Record " + std::to_string(index) + " is past the end of " + m_path.string());
+    Fd file;
+    // Opened for writing only: never created here.
+    file.fd = ::open(m_path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (file.fd < 0)
+        return writeFailed(errno, "Cannot open for writing");
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0)
+        return writeFailed(errno, "Cannot read");
+    const auto whole = static_cast<std::int64_t>(static_cast<std::uint64_t>(st.st_size) / m_recordSize * m_recordSize);
 
-    io.seekp(static_cast<std::streamoff>(index * m_recordSize));
-    io.write(reinterpret_cast<const char*>(record), static_cast<std::streamsize>(m_recordSize));
-    io.flush();
-    if (!io)
-        return failure("Cannot write " + m_path.string());
+    std::size_t written = 0;
+    const bool wrote = durable::writeAt(file.fd, records, count * m_recordSize, whole, &written);
+    const int writeError = errno;
+    if (!wrote || !durable::sync(file.fd)) {
+        const int error = wrote ? errno : writeError;
+        // What did reach the file is kept in whole records; the piece of the next one goes.
+        const std::size_t kept = wrote ? count : written / m_recordSize;
+        if (::ftruncate(file.fd, static_cast<off_t>(whole + static_cast<std::int64_t>(kept * m_recordSize))) == 0
+            && durable::sync(file.fd) && appended)
+            *appended = kept;
+        return writeFailed(error, "Cannot write");
+    }
+    if (appended)
+        *appended = count;
     return {};
 }
 
 FileOutcome RecordFile::remove(std::size_t index) const
 {
-    std::uintmax_t newSize = 0;
-    {
-        std::fstream io;
-        std::size_t count = 0;
-        FileOutcome outcome = openForUpdate(io, count);
-        if (!outcome.ok())
-            return outcome;
-        if (index >= count)
-            return failure("Record " + std::to_string(index) + " is past the end of " + m_path.string());
-
-        // The later records move down in one read and one write.
-        std::vector<char> later((count - index - 1) * m_recordSize);
-        if (!later.empty()) {
-            io.seekg(static_cast<std::streamoff>((index + 1) * m_recordSize));
-            if (!io.read(later.data(), static_cast<std::streamsize>(later.size())))
-                return failure("Cannot read " + m_path.string());
-            io.seekp(static_cast<std::streamoff>(index * m_recordSize));
-            io.write(later.data(), static_cast<std::streamsize>(later.size()));
-            io.flush();
-            if (!io)
-                return failure("Cannot write " + m_path.string());
-        }
-        newSize = (count - 1) * m_recordSize;
-    } // closed before the cut
-
-    std::error_code ec;
-    fs::resize_file(m_path, newSize, ec);
-    if (ec)
-        return failure("Cannot cut " + m_path.string() + ": " + ec.message());
-    return {};
+    std::vector<std::uint8_t> bytes;
+    FileOutcome outcome = readAll(bytes);
+    if (!outcome.ok())
+        return outcome;
+    if (index >= bytes.size() / m_recordSize)
+        return failure("Record " + std::to_string(index) + " is past the end of " + m_path.string());
+    const auto at = bytes.begin() + static_cast<std::ptrdiff_t>(index * m_recordSize);
+    bytes.erase(at, at + static_cast<std::ptrdiff_t>(m_recordSize));
+    return replaceAll(bytes);
 }
 
-FileOutcome RecordFile::replaceAll(const std::vector<std::uint8_t>& records) const
+FileOutcome RecordFile::replaceAll(const std::vector<std::uint8_t>& bytes) const
 {
-    if (records.size() % m_recordSize != 0)
-        return failure("A partial record is not written to " + m_path.string());
-    {
-        std::fstream io;
-        std::size_t count = 0;
-        FileOutcome outcome = openForUpdate(io, count);
-        if (!outcome.ok())
-            return outcome;
-        if (!records.empty()) {
-            io.seekp(0);
-            io.write(reinterpret_cast<const char*>(records.data()), static_cast<std::streamsize>(records.size()));
-            io.flush();
-            if (!io)
-                return failure("Cannot write " + m_path.string());
-        }
-    } // closed before the cut
-    std::error_code ec;
-    fs::resize_file(m_path, records.size(), ec);
-    if (ec)
-        return failure("Cannot cut " + m_path.string() + ": " + ec.message());
+    FileOutcome outcome = checkExists();
+    if (!outcome.ok())
+        return outcome;
+    const WriteOutcome written =
+        replaceFile(m_path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    if (!written.ok())
+        return {FileStatus::IoError, written.error, written.failure};
     return {};
 }
 
@@ -175,10 +174,12 @@ FileOutcome RecordFile::truncate() const
     FileOutcome outcome = checkExists();
     if (!outcome.ok())
         return outcome;
-    std::error_code ec;
-    fs::resize_file(m_path, 0, ec);
-    if (ec)
-        return failure("Cannot cut " + m_path.string() + ": " + ec.message());
+    Fd file;
+    file.fd = ::open(m_path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (file.fd < 0)
+        return writeFailed(errno, "Cannot open for writing");
+    if (::ftruncate(file.fd, 0) != 0 || !durable::sync(file.fd))
+        return writeFailed(errno, "Cannot cut");
     return {};
 }
 

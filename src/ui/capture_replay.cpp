@@ -41,6 +41,7 @@ bool CaptureReplay::start(const QString& path, std::string& error)
         return false;
     m_reader = std::move(reader);
     m_running = true;
+    m_file = QFileInfo(path).fileName();
     // Frames of the live reading and of the capture never share a buffer.
     m_reception.assembler().reset();
 
@@ -73,8 +74,13 @@ void CaptureReplay::step()
     QElapsedTimer slice;
     slice.start();
     bool more = true;
-    while (slice.elapsed() < kSliceMs && (more = m_reader->next(m_event)))
-        m_reception.receive(m_event);
+    // Each row gets the time its telegram was heard, when the capture keeps it.
+    while (slice.elapsed() < kSliceMs && (more = m_reader->next(m_event))) {
+        if (m_reader->hasTimes())
+            m_reception.receive(m_event, m_reader->stamp().localTime());
+        else
+            m_reception.receive(m_event);
+    }
     if (m_progress && m_reader->size() > 0)
         m_progress->setValue(static_cast<int>(m_reader->position() * kProgressSteps / m_reader->size()));
     if (!more)
@@ -85,6 +91,11 @@ void CaptureReplay::finish(bool completed, const QString& error)
 {
     m_timer->stop();
     m_running = false;
+    m_report = m_reader->hasTimes()
+        ? "Replayed " + m_file + ": every row has the time its telegram was heard"
+        : "Replayed " + m_file + ": the capture " + QString::fromLatin1(kNoTimesText);
+    if (!completed && error.isEmpty())
+        m_report = "Replay of " + m_file + " cancelled";
     m_reception.assembler().reset();
     if (m_progress) {
         m_progress->hide();

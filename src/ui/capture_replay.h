@@ -29,6 +29,9 @@ public:
     bool running() const { return m_running; }
     QProgressDialog* progressDialog() const { return m_progress; }
     uint64_t bytesFed() const { return m_reader ? m_reader->position() : 0; }
+    // What the last replay gave the rows: the times heard, or (for a capture written before
+    // captures kept them) the time of the replay.
+    const QString& report() const { return m_report; }
 
 signals:
     // `completed` is false when cancelled or cut short by a read error (`error` says which).
@@ -45,6 +48,8 @@ private:
     QTimer* m_timer = nullptr;
     bool m_running = false;
     std::vector<uint8_t> m_event;
+    QString m_file;
+    QString m_report;
 };
 
 } // namespace palvero

@@ -167,10 +167,13 @@ bool TFullDecode::save()
     std::filesystem::path file(*chosen);
     if (file.is_relative())
         file = m_context.paths.dataFolder() / file;
-    if (writeTextLines(file, lines()))
+    const WriteOutcome written = writeTextLines(file, lines());
+    if (written)
         return true;
-    m_context.op.showMessage("Palvero", "Unsuccesfull save of full decode window!", MessageIcon::Error);
-    m_context.errorLog.LogErrorText("Cannot write the full decode to " + file.string());
+    m_context.op.showMessage(
+        "Palvero", writeFailureText(written, "The full decode cannot be saved", "Unsuccesfull save of full decode window!"),
+        MessageIcon::Error);
+    m_context.errorLog.LogErrorText("Cannot write the full decode: " + written.error);
     return false;
 }
 

@@ -3,6 +3,7 @@
 #include "about_window.h"
 #include "cell_text.h"
 #include "enter_key_window.h"
+#include "exit_save.h"
 #include "full_decode_window.h"
 #include "elided_label.h"
 #include "grid_delegate.h"
@@ -587,11 +588,13 @@ void TForm1::closeEvent(QCloseEvent* event)
     }
     if (m_reading.reading())
         m_reading.stop();
-    // The readings go first, then the meters they came from.
-    if (m_context.settings.AutoSave)
-        saveMeasurements();
-    if (m_context.settings.SaveMeters)
-        saveNewMeters();
+    // The readings go first, then the meters they came from. What cannot be saved is said,
+    // and the operator may stay to keep it.
+    if (!saveAtExit(m_table.grid(), m_context.settings.AutoSave, m_context.settings.SaveMeters,
+                    m_context.paths.dataFolder(), m_context.errorLog, m_context.formats, m_context.op)) {
+        event->ignore();
+        return;
+    }
     saveGeometryToSettings();
     event->accept();
 }

@@ -88,6 +88,9 @@ void TForm1::buildFieldFeatures()
 
     f.replay = std::make_unique<CaptureReplay>(m_reception, this);
     connect(f.replay.get(), &CaptureReplay::finished, this, [this](bool, const QString& error) {
+        const std::string report = m_field->replay->report().toStdString();
+        m_table.addReaderLogLine(report);
+        m_table.notifyStatusText(1, report);
         if (!error.isEmpty())
             m_context.op.showMessage(kCaption, error.toStdString(), MessageIcon::Warning);
         readingStarted(m_reading.reading());
@@ -97,10 +100,18 @@ void TForm1::buildFieldFeatures()
         Field& field = *m_field;
         if (!field.capture.isOpen())
             return;
-        std::string error;
-        if (!field.capture.write(data, n, error))
-            m_table.addReaderLogLine("Capture not written: " + error);
+        std::string message;
+        if (field.capture.write(data, n, CaptureStamp::now(), message))
+            return;
+        // The capture has ended: a failed write, or a limit that keeps the disk from filling.
+        const bool limit = field.capture.limitReached();
+        m_table.addReaderLogLine((limit ? "Capture stopped: " : "Capture not written: ") + message);
+        m_context.op.showMessage(kCaption, (limit ? "The capture stops growing: " : "The reading cannot be captured: ")
+                                     + message + "\nReading goes on without a capture.",
+                                 MessageIcon::Warning);
     };
+    // On the disk at least once a second while reading, even between telegrams.
+    connect(Timer_elapsedTime, &QTimer::timeout, this, [this] { m_field->capture.sync(); });
 
     // Menus: mnemonics, the Edit and View menus, shortcuts.
     QMenu* file = findChild<QMenu*>("File1");

@@ -414,7 +414,7 @@ void TMetersView::deleteAllListed()
     // down once for each of them.
     if (!ids.empty() && !m_context.meters.DeleteMeters(ids)) {
         const FileOutcome& outcome = m_context.meters.lastOutcome();
-        if (outcome.status == FileStatus::IoError) {
+        if (outcome.status == FileStatus::IoError) { // a missing file is logged by the delete
             m_context.errorLog.LogErrorCode(logcode::MetersDeleteAll);
             m_context.errorLog.LogErrorText(outcome.error);
         }

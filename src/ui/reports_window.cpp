@@ -231,11 +231,24 @@ void TForm2::readSlice()
         m_slices->start();
         return;
     }
+    // Each record passed over for its date is logged as a failed read was (the first ten by
+    // number, the rest counted), and the operator is told once, with the whole report shown.
+    const std::vector<std::string>& skipped = m_scan->skipped();
+    for (const std::string& text : skipped) {
+        m_context.errorLog.LogErrorCode(logcode::DbReport);
+        m_context.errorLog.LogErrorText(text);
+    }
+    if (m_scan->skippedCount() > skipped.size()) {
+        m_context.errorLog.LogErrorCode(logcode::DbReport);
+        m_context.errorLog.LogErrorText(std::to_string(m_scan->skippedCount() - skipped.size())
+                                        + " more records of " + kMeasurementFileName + " with an invalid date passed over");
+    }
     if (step == ReportScan::Step::Failed) {
         m_context.errorLog.LogErrorCode(logcode::DbReport);
         m_context.errorLog.LogErrorText(m_scan->error());
-        m_context.op.showMessage(kProgramCaption, "Exception reading data, check log file", MessageIcon::Warning);
     }
+    if (step == ReportScan::Step::Failed || m_scan->skippedCount() > 0)
+        m_context.op.showMessage(kProgramCaption, "Exception reading data, check log file", MessageIcon::Warning);
     endReport();
 }
 

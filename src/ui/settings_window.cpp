@@ -860,12 +860,12 @@ void TSettings::apply()
 {
     // Either page's Apply keeps both pages, so that nothing typed on the other is lost.
     const Settings& s = m_context.settings;
-    if (saveBothPages(s, m_context.paths.iniFile())) {
+    if (const WriteOutcome saved = saveBothPages(s, m_context.paths.iniFile()); saved) {
         m_baseline = settingTexts(s);
         m_kept = {};
     } else {
         OwnDialog own(*this);
-        m_context.op.showMessage(kSavingSettingsCaption, kNoWritePermissionText, MessageIcon::Warning);
+        m_context.op.showMessage(kSavingSettingsCaption, savingSettingsFailedText(saved), MessageIcon::Warning);
     }
     // The table takes the look whether or not the file could be written.
     m_context.table.setAppearance(s.Count, s.FontSize, s.BoldFont);

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 namespace palvero {
 namespace {
 
@@ -74,6 +77,29 @@ TEST(ExportGridCsv, CancelWritesNothingAndAFailedWriteIsShownAndLogged)
     EXPECT_EQ(op.messages[0].icon, MessageIcon::Error);
     ASSERT_EQ(log.lines.size(), 2u);
     EXPECT_EQ(log.lines[0], "code 10");
+}
+
+TEST(ExportGridCsv, AnExportThatFailsHalfWayLeavesTheEarlierFileAndNamesTheCause)
+{
+    const std::pair<int, const char*> cases[] = {
+        {ENOSPC, "File cannot be written, the disk is full!\nAny earlier file of that name is unchanged."},
+        {EACCES, "File cannot be written, no rights!\nContact administrator."},
+    };
+    MeterTable t = tableOf({{"11111111", "Water", "KAM"}, {"22222222", "Gas", "ELS"}});
+    for (const auto& [error, text] : cases) {
+        test::TempDir dir;
+        test::writeFile(dir / "meters.csv", "the export of yesterday");
+        test::ScriptedOperator op;
+        RecordingLog log;
+        op.fileAnswers.push_back(std::string("meters.csv"));
+        {
+            const ScopedWriteFault fault(error, 40); // the first line goes through, the second does not
+            EXPECT_FALSE(ExportGridCsv(t.grid(), "meters.csv", ";", dir.path(), op, log));
+        }
+        EXPECT_EQ(test::readFile(dir / "meters.csv"), "the export of yesterday");
+        EXPECT_EQ(op.messages.at(0).text, text);
+        EXPECT_EQ(log.lines.at(1), "Cannot write " + (dir / "meters.csv").string() + ": " + std::strerror(error));
+    }
 }
 
 TEST(RemoveTableRow, OnlyRowIsEmptiedWithItsFlags)

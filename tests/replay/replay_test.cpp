@@ -1,3 +1,4 @@
+#include "capture_file.h"
 #include "error_log.h"
 #include "meters_file.h"
 #include "reception.h"
@@ -118,7 +119,9 @@ TEST(RealTelegrams, ReplayShowsWhatEveryMeterMustShow)
         EXPECT_EQ(r[7], t.units);
         EXPECT_EQ(r[14], t.key) << "a stored key is copied into the row";
     }
-    EXPECT_EQ(test::readFile(walk.dir / "stderr.txt"), "") << "nothing went wrong on the way";
+    // Nothing went wrong on the way; a hex capture only has no times of its own.
+    EXPECT_EQ(test::readFile(walk.dir / "stderr.txt"),
+              "palvero-replay: " + walk.capture.string() + " " + kNoTimesText + "\n");
 }
 
 // The same walk in-process, where the row flags are visible: every meter would show in
@@ -205,6 +208,31 @@ TEST(Replay, RawCaptureInAnyChunkingGivesTheSameTable)
         EXPECT_EQ(out.str(), first) << "chunk " << chunk;
     }
     EXPECT_EQ(parseCsv(first).size(), 2u);
+}
+
+TEST(Replay, RowsOfAStampedCaptureHaveTheTimeTheirTelegramWasHeard)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir / "files");
+    CaptureWriter w;
+    std::string error;
+    ASSERT_TRUE(w.open(dir / "files", {2026, 5, 4, 9, 0, 0}, error)) << error;
+    const CaptureStamp heard[] = {{1777885201500, 7200}, {1777971599000, 7200}}; // 4 and 5 May
+    for (int i : {0, 1}) {
+        const auto f = test::receiverFrame(fromHex(std::string("00 44 2D 2C 7") + char('0' + i)
+                                                   + " 56 34 12 01 07 7A 01 00 00 00 04 13 E8 03 00 00"));
+        ASSERT_TRUE(w.write(f.data(), f.size(), heard[i], error));
+    }
+    w.close();
+    std::ostringstream out, err;
+    ASSERT_EQ(runReplay({w.path().string()}, out, err), 0) << err.str();
+    const auto rows = parseCsv(out.str());
+    ASSERT_EQ(rows.size(), 2u);
+    SystemFormats formats;
+    for (std::size_t r : {0, 1})
+        EXPECT_EQ(rows[r][col::Time] + " " + rows[r][col::Date],
+                  formats.timeText(heard[r].localTime()) + " " + formats.dateText(heard[r].localTime()));
+    EXPECT_EQ(err.str(), "") << "a stamped capture needs no note";
 }
 
 } // namespace

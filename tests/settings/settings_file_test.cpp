@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
-
 #include <tuple>
 
 #include <unistd.h>
@@ -312,6 +312,22 @@ TEST(SettingsSave, UnwritableFileIsReportedNotThrown)
 
     EXPECT_STREQ(kSavingSettingsCaption, "Saving settings");
     EXPECT_STREQ(kNoWritePermissionText, "Settings will not be saved, no write permission");
+}
+
+TEST(SettingsSave, AFailedSaveKeepsTheFileAndNamesAFullDisk)
+{
+    const std::pair<int, std::string> cases[] = {
+        {ENOSPC, "Settings will not be saved, the disk is full!\nAny earlier file of that name is unchanged."},
+        {EACCES, "Settings will not be saved, no write permission"},
+    };
+    for (const auto& [error, text] : cases) {
+        TempDir dir;
+        writeFile(dir / "palvero.ini", "; the operator's own comment\r\n[Misc]\r\nFontSize=11\r\n");
+        const ScopedWriteFault fault(error, 10);
+        const WriteOutcome saved = saveCommunicationPage(Settings{}, dir / "palvero.ini");
+        EXPECT_EQ(savingSettingsFailedText(saved), text);
+        EXPECT_EQ(readFile(dir / "palvero.ini"), "; the operator's own comment\r\n[Misc]\r\nFontSize=11\r\n");
+    }
 }
 
 TEST(SettingsSave, ReadOnlyFolderIsReported)

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cerrno>
+#include <tuple>
+
 namespace palvero {
 namespace {
 
@@ -139,6 +143,61 @@ TEST_F(MeasurementFileTest, SaveAfterAnInterruptedOneGoesOnAfterTheLastWholeReco
     EXPECT_EQ(savedIds(), (std::vector<std::string>{"11111111", "22222222", "33333333"}));
 }
 
+TEST_F(MeasurementFileTest, AReadingAlreadyStoredLastForItsMeterIsNotStoredAgain)
+{
+    // Stored: meter A at 10:00 and then 11:00 on 6 March, meter B at 10:00.
+    std::string before;
+    for (const auto& [id, time] : {std::pair{"A", "10:00"}, {"B", "10:00"}, {"A", "11:00"}}) {
+        MeasurementRecord r;
+        r.fields = {{"", id, "", "", "", "", "", "", "", time, "2021-03-06"}};
+        const auto bytes = r.encode();
+        before.append(bytes.begin(), bytes.end());
+    }
+    const struct {
+        std::vector<std::array<std::string, 3>> rows; // meter, date, time
+        int saved, alreadyStored;
+    } cases[] = {
+        {{{"A", "06.03.2021", "11:00"}, {"B", "06.03.2021", "10:00"}}, 0, 2}, // the last of each
+        {{{"A", "06.03.2021", "10:00"}}, 1, 0},                                 // not A's last
+        {{{"B", "07.03.2021", "10:00"}, {"A", "06.03.2021", "11:01"}}, 2, 0},
+        {{{"C", "06.03.2021", "9:00"}, {"C", "06.03.2021", "9:00"}}, 1, 1},     // twice in the table
+    };
+    for (const auto& c : cases) {
+        writeFile(file, before);
+        MeterTable t;
+        for (std::size_t i = 0; i < c.rows.size(); ++i) {
+            const int r = i == 0 ? 1 : t.appendRow();
+            for (int k : {0, 1, 2})
+                t.setCell(r, std::array{col::MeterId, col::Date, col::Time}[std::size_t(k)], c.rows[i][std::size_t(k)]);
+        }
+        const MeasurementSave first = db.saveReadings(t.grid());
+        EXPECT_EQ(std::tuple(first.saved, first.alreadyStored, first.allSaved()), std::tuple(c.saved, c.alreadyStored, true));
+        // Saved once more, say at exit, nothing is added.
+        EXPECT_EQ(db.saveReadings(t.grid()).saved, 0);
+        EXPECT_EQ(readFile(file).size(), before.size() + std::size_t(c.saved) * 1056);
+    }
+}
+
+TEST_F(MeasurementFileTest, ASaveThatFailsTellsHowManyReadingsDidNotReachTheFile)
+{
+    MeterTable t = tableOf({{"11111111", "06.03.2021"}, {"22222222", "xx"}, {"33333333", "06.03.2021"},
+                            {"44444444", "06.03.2021"}});
+    MeasurementSave r;
+    {
+        const ScopedWriteFault full(ENOSPC, 1056 + 500); // one record and a half, which is cut off again
+        r = db.saveReadings(t.grid());
+    }
+    EXPECT_EQ(std::tuple(r.status, r.cause, r.saved, r.notSaved, r.undated),
+              std::tuple(FileStatus::IoError, WriteFailure::DiskFull, 1, 2, 1));
+    EXPECT_EQ(savedIds(), std::vector<std::string>{"11111111"});
+    EXPECT_EQ(log.lines.at(3), "Cannot write " + file.string() + ": No space left on device");
+    // With room again the rest goes in, the reading stored the first time is not repeated.
+    r = db.saveReadings(t.grid());
+    EXPECT_EQ(std::tuple(r.saved, r.alreadyStored, r.notSaved), std::tuple(2, 1, 0));
+    std::filesystem::remove(file);
+    EXPECT_EQ(db.saveReadings(t.grid()).notSaved, 4);
+}
+
 TEST(StoredDate, FormatAndParse)
 {
     const struct {
@@ -210,6 +269,25 @@ TEST_F(ReportScanTest, RangesCoverWholeDaysWhateverTheSlices)
             ReportRows rows;
             EXPECT_EQ(ids(c.from, c.to, perRead, rows), c.ids) << c.from.day << ".." << c.to.day << " by " << perRead;
         }
+}
+
+TEST_F(ReportScanTest, AnImpossibleDateIsPassedOverAndTheReportGoesOn)
+{
+    std::string bytes = recordBytes("05", "2021-03-05");
+    for (int i = 0; i < 12; ++i)
+        bytes += recordBytes("bad", i ? "2021-02-30" : "2021-13-05");
+    writeFile(file, bytes + recordBytes("06", "2021-03-06"));
+    for (std::size_t perRead : {1, 5, 100}) {
+        ReportRows rows;
+        ReportScan scan(file, {2021, 1, 1}, {2021, 12, 31}, formats);
+        ASSERT_TRUE(scan.open().ok());
+        ReportScan::Step step;
+        while ((step = scan.next(rows, perRead)) == ReportScan::Step::More) {
+        }
+        EXPECT_EQ(std::tuple(step, rows.count(), rows.cell(1, 1), scan.skippedCount(), scan.skipped().size()),
+                  std::tuple(ReportScan::Step::Finished, 2, "06", 12u, 10u));
+        EXPECT_EQ(scan.skipped().at(0), "Invalid date \"2021-13-05\" in record 2 of " + file.string());
+    }
 }
 
 TEST_F(ReportScanTest, RowsHoldTheStoredFieldsAndTheShortDate)

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <tuple>
+
 namespace palvero {
 namespace {
 
@@ -71,7 +74,8 @@ TEST_F(MeterSavesTest, SaveNewMetersAddsOnlyWhatTheFileLacks)
         t.setCell(r, col::MeterId, rows[i].first);
         t.setCell(r, col::EncryptionKey, rows[i].second);
     }
-    SaveNewMeters(meters, log, t.grid());
+    const NewMetersSave first = SaveNewMeters(meters, log, t.grid());
+    EXPECT_EQ(std::tuple(first.added, first.notSaved), std::tuple(2, 0));
     const std::string once =
         fileOf({{"11111111", kKeyA}, {"22222222", kKeyB}, {"33333333", ""}});
     EXPECT_EQ(readFile(file), once);
@@ -85,9 +89,25 @@ TEST_F(MeterSavesTest, SaveNewMetersWithoutTheFile)
 {
     MeterTable t;
     t.setCell(1, col::MeterId, "11111111");
-    SaveNewMeters(meters, log, t.grid());
+    t.setCell(t.appendRow(), col::MeterId, "22222222");
+    const NewMetersSave r = SaveNewMeters(meters, log, t.grid());
     EXPECT_EQ(log.lines, (std::vector<std::string>{"code 52", "File meters.mrv does not exists!"}));
     EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_EQ(r.status, FileStatus::Missing);
+    EXPECT_EQ(std::tuple(r.added, r.notSaved), std::tuple(0, 2));
+}
+
+TEST_F(MeterSavesTest, SaveNewMetersOnAFullDiskKeepsTheMetersThatWentIn)
+{
+    writeFile(file, "");
+    MeterTable t;
+    for (const char* id : {"22222222", "33333333", "44444444"})
+        t.setCell(t.cell(1, col::MeterId).empty() ? 1 : t.appendRow(), col::MeterId, id);
+    const ScopedWriteFault full(ENOSPC, 42 + 10);
+    const NewMetersSave r = SaveNewMeters(meters, log, t.grid());
+    EXPECT_EQ(std::tuple(r.cause, r.added, r.notSaved), std::tuple(WriteFailure::DiskFull, 1, 2));
+    EXPECT_EQ(readFile(file), fileOf({{"22222222", ""}}));
+    EXPECT_EQ(log.lines.at(0), "code 51");
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <functional>
 #include <tuple>
 
@@ -136,6 +137,65 @@ TEST_F(MetersFileTest, DeleteMovesLaterRecordsDownAndCutsTheLast)
         EXPECT_EQ(readFile(file), fileOf(c.after));
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "glog.txt"));
+}
+
+TEST_F(MetersFileTest, ManyAtOnceStoreWhatOneAfterTheOtherWould)
+{
+    const std::vector<MeterKeyRecord> stored{{"A", "1"}, {"B", "2"}, {"A", "dup"}, {"C", "3"}};
+    const struct {
+        const char* name;
+        std::vector<MeterKeyRecord> save;
+        std::vector<std::string> remove;
+    } cases[] = {
+        {"only new meters", {{"D", "4"}, {"E", "5"}, {"D", "6"}}, {}},
+        {"updates and new ones", {{"B", "20"}, {"F", "6"}, {"A", "10"}, {"F", "60"}}, {}},
+        {"nothing", {}, {}},
+        {"deletes, a stored duplicate twice", {}, {"A", "C", "A", "A", "Z"}},
+        {"every meter", {}, {"A", "B", "A", "C"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(file, fileOf(stored));
+        for (const auto& m : c.save)
+            EXPECT_NE(meters.SaveMeter(m.id, m.key), MetersFile::SaveFailed);
+        int deleted = 0;
+        for (const auto& id : c.remove)
+            deleted += meters.DeleteMeter(id);
+        const std::string expected = readFile(file);
+
+        writeFile(file, fileOf(stored));
+        int removed = -1;
+        EXPECT_TRUE(meters.SaveMeters(c.save));
+        EXPECT_TRUE(meters.DeleteMeters(c.remove, &removed));
+        EXPECT_EQ(removed, deleted);
+        EXPECT_EQ(readFile(file), expected);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "glog.txt"));
+}
+
+TEST_F(MetersFileTest, AWriteThatFailsLeavesEveryStoredMeterAsItWas)
+{
+    const std::string before = fileOf({{"A", "1"}, {"B", "2"}});
+    const struct {
+        std::uint64_t room; // bytes written before the disk is full
+        std::function<bool(MetersFile&)> failed;
+        std::string after;
+    } cases[] = {
+        {60, [](MetersFile& m) { return m.SaveMeter("A", "9") == MetersFile::SaveFailed; }, before},
+        {30, [](MetersFile& m) { return !m.DeleteMeter("A"); }, before},
+        // Many meters at once: all of them or none.
+        {100, [](MetersFile& m) { return !m.SaveMeters({{"C", "3"}, {"D", "4"}, {"E", "5"}}); }, before},
+    };
+    for (const auto& c : cases) {
+        writeFile(file, before);
+        {
+            const ScopedWriteFault full(ENOSPC, c.room);
+            EXPECT_TRUE(c.failed(meters)) << c.room;
+        }
+        EXPECT_EQ(readFile(file), c.after);
+        EXPECT_EQ(meters.lastOutcome().cause, WriteFailure::DiskFull);
+    }
+    EXPECT_NE(readFile(dir / "gloge.txt").find("No space left on device"), std::string::npos);
 }
 
 TEST_F(MetersFileTest, MissingFileLogsItsCodeAndIsNeverCreated)

@@ -57,7 +57,7 @@ TEST_F(ReaderLogTest, FailedWriteShowsBoxAndLogsCodeAndText)
     EXPECT_EQ(op.messages[0].icon, MessageIcon::Warning);
     EXPECT_EQ(readFile(dir / "glog.txt"), "Error 13, encountered at 14:03:22,  06.12.2026\r\n");
     EXPECT_EQ(readFile(dir / "gloge.txt"),
-              "Cannot write " + target.string() + ", encountered at 14:03:22,  06.12.2026\r\n");
+              "Cannot write " + target.string() + ": No such file or directory, encountered at 14:03:22,  06.12.2026\r\n");
 }
 
 } // namespace

@@ -418,21 +418,37 @@ void FieldTest::captureHoldsTheBytesAndReplaysIntoTheSameTable()
         sent.insert(sent.end(), bytes.begin(), bytes.end());
     };
     const auto a = meterFrame("10000001"), b = meterFrame("20000002", true), c = meterFrame("30000003");
+    const CaptureStamp before = CaptureStamp::now();
     arrive({a.begin(), a.begin() + 7});
-    // On disk already, mid-reading.
-    QCOMPARE(palvero::test::readFile(path.toStdString()).size(), size_t(7));
+    // On disk already, mid-reading: the signature, one stamp and the bytes.
+    QCOMPARE(palvero::test::readFile(path.toStdString()).size(), size_t(8 + 16 + 7));
     arrive({a.begin() + 7, a.end()});
     arrive({0x00, 0x55}); // noise between frames
     arrive(b);
     arrive(c);
     h.window->Butt_read->click();
+    const CaptureStamp after = CaptureStamp::now();
     QVERIFY(h.window->capturePath().isEmpty());
-    const std::string captured = palvero::test::readFile(path.toStdString());
-    QCOMPARE(captured, std::string(sent.begin(), sent.end()));
+    // Every byte, event by event, each stamped with the moment it arrived.
+    CaptureReader reader;
+    std::string error;
+    QVERIFY(reader.open(path.toStdString(), CaptureReader::detect(path.toStdString()), 0, error));
+    std::vector<uint8_t> captured, event;
+    std::vector<CaptureStamp> stamps;
+    while (reader.next(event)) {
+        captured.insert(captured.end(), event.begin(), event.end());
+        stamps.push_back(reader.stamp());
+    }
+    QCOMPARE(captured, sent);
+    QCOMPARE(int(stamps.size()), 5);
+    for (const CaptureStamp& s : stamps)
+        QVERIFY(s.unixMs >= before.unixMs && s.unixMs <= after.unixMs);
     const TextGrid live = h.table().grid();
 
-    // The program goes down; a new one replays the capture.
+    // The program goes down; a new one replays the capture on another day: each row gets
+    // the time its telegram was heard, not the time of the replay.
     Harness again({"10000001", "20000002"});
+    again.formats.setNow({2030, 1, 2, 3, 4, 5});
     again.op.fileAnswers.push_back(path.toStdString());
     again.action("Replaycapture1")->trigger();
     QVERIFY(again.window->captureReplay().running());
@@ -445,6 +461,21 @@ void FieldTest::captureHoldsTheBytesAndReplaysIntoTheSameTable()
             QCOMPARE(q(again.table().cell(r, col)), q(live.cell(r, col)));
     QCOMPARE(again.window->StatusPanel2->text(), QString("Read 1 of 2 known meters"));
     QCOMPARE(again.treeIds(), QStringList({"10000001", "20000002", "30000003"}));
+    // Frame a is completed by the second event, b and c by the fourth and the fifth.
+    for (auto [r, e] : {std::pair{1, 1}, {2, 3}, {3, 4}})
+        QCOMPARE(q(again.table().cell(r, col::Time) + " " + again.table().cell(r, col::Date)),
+                 q(again.formats.timeText(stamps[e].localTime()) + " " + again.formats.dateText(stamps[e].localTime())));
+    QCOMPARE(again.window->StatusPanel1->text(),
+             "Replayed " + QString::fromStdString(fs::path(path.toStdString()).filename().string())
+                 + ": every row has the time its telegram was heard");
+
+    // A capture written before captures kept times replays with the time of the replay, and says so.
+    palvero::test::writeFile(again.dir / "old.cap", std::string(a.begin(), a.end()));
+    QVERIFY(again.window->startReplay(q((again.dir / "old.cap").string())));
+    QTRY_VERIFY(!again.window->captureReplay().running());
+    QCOMPARE(q(again.table().cell(1, col::Date)), QString("02.01.2030"));
+    QCOMPARE(again.window->StatusPanel1->text(),
+             QString("Replayed old.cap: the capture carries no times of its own: its rows have the time of the replay"));
 }
 
 void FieldTest::captureFolderThatCannotBeWrittenIsReportedOnce()

@@ -250,6 +250,7 @@ private slots:
     void clearingTheKeys();
     void savesAtExit_data();
     void savesAtExit();
+    void exitThatCannotSaveLetsTheOperatorStay();
     void savingFromTheMenus();
 };
 
@@ -1300,6 +1301,8 @@ void MainWindowTest::savesAtExit()
     h.table().setCell(1, col::EncryptionKey, "000102030405060708090A0B0C0D0E0F");
     h.show();
     h.op.yesNoAnswers.push_back(answer);
+    if (!files) // the box that names what was not saved: leave all the same
+        h.op.choiceAnswers.push_back("Leave without saving");
     QCOMPARE(h.window->close(), answer);
 
     QStringList saved;
@@ -1315,6 +1318,27 @@ void MainWindowTest::savesAtExit()
     QCOMPARE(saved, readings);
     QCOMPARE(storedMeters, meters);
     QCOMPARE(QList<int>(h.log.codes.begin(), h.log.codes.end()), codes);
+}
+
+void MainWindowTest::exitThatCannotSaveLetsTheOperatorStay()
+{
+    Harness h;
+    const auto data = h.dir.path() / "files";
+    palvero::test::writeFile(data / "meters.mrv", "");
+    h.settings.AutoSave = true;
+    h.feedMeters({"10000001", "20000002"});
+    h.show();
+    // db.mrv is missing: the operator stays (the box's first button), with the table; once the
+    // file is there, the exit saves.
+    h.op.yesNoAnswers = {true, true};
+    QVERIFY(!h.window->close());
+    QVERIFY(h.window->isVisible());
+    QCOMPARE(q(h.op.messages.at(1).caption), QString("Data not saved"));
+    QCOMPARE(h.table().dataRowCount(), 2);
+    palvero::test::writeFile(data / "db.mrv", "");
+    QVERIFY(h.window->close());
+    QCOMPARE(h.op.messages.size(), size_t(3));
+    QCOMPARE(MeasurementFile(data, h.log, h.formats).ReadAll().size(), size_t(2));
 }
 
 void MainWindowTest::savingFromTheMenus()
@@ -1334,8 +1358,13 @@ void MainWindowTest::savingFromTheMenus()
 
     h.feedMeters({"10000001", "20000002"});
     h.action("Saveindatabase1")->trigger();
+    // The same readings a second time are stored once.
     h.action("Savemeasurementsindatabase1")->trigger();
-    QCOMPARE(db.ReadAll().size(), size_t(4));
+    QCOMPARE(db.ReadAll().size(), size_t(2));
+    h.formats.setNow({2026, 12, 6, 14, 5, 0});
+    h.feedMeters({"20000002"});
+    h.action("Saveindatabase1")->trigger();
+    QCOMPARE(db.ReadAll().size(), size_t(3));
 
     h.table().setCell(2, col::EncryptionKey, "K2");
     h.select(2);

@@ -4,6 +4,7 @@
 #include "import_progress.h"
 #include "meters_csv.h"
 #include "meters_window.h"
+#include "safe_file.h"
 #include "scripted_operator.h"
 #include "temp_dir.h"
 #include "text_grid_model.h"
@@ -18,6 +19,8 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QtTest>
+
+#include <cerrno>
 
 #include <memory>
 
@@ -113,6 +116,7 @@ private slots:
     void deleting();
     void deleteAll_data();
     void deleteAll();
+    void deleteAllOnAFullDiskKeepsEveryMeter();
     void import_data();
     void import();
     void importFailures();
@@ -330,6 +334,23 @@ void MetersWindowTest::deleteAll()
     QCOMPARE(std::filesystem::exists(h.data / "meters.mrv"), withFile);
     if (withFile)
         QCOMPARE(h.file().size(), answer ? 0 : 2);
+}
+
+void MetersWindowTest::deleteAllOnAFullDiskKeepsEveryMeter()
+{
+    Harness h({"11111111", "22222222", "33333333"});
+    // A fourth meter saved since the list was loaded stays in the file.
+    h.writeMeters({"11111111", "22222222", "33333333", "44444444"});
+    h.op.yesNoAnswers.push_back(true);
+    {
+        const ScopedWriteFault full(ENOSPC);
+        h.popup("Deleteall1")->trigger();
+    }
+    const QStringList all = {"11111111|K1", "22222222|K2", "33333333|K3", "44444444|K4"};
+    QCOMPARE(h.file(), all);
+    QCOMPARE(h.grid(), QStringList({"1|11111111|K1", "2|22222222|K2", "3|33333333|K3", "4|44444444|K4"}));
+    const QString reason = q("Cannot write " + (h.data / "meters.mrv").string() + ": No space left on device");
+    QCOMPARE(h.log.lines, QStringList({reason, "code 64", reason}));
 }
 
 void MetersWindowTest::import_data()

@@ -221,16 +221,27 @@ void ReportsWindowTest::report()
 void ReportsWindowTest::damagedDates()
 {
     Harness h;
-    // A month of 0 is no date and is passed over; a month of 13 ends the report.
-    h.writeRecords({"2021-03-05", "2021-00-05", "2021-03-06", "2021-13-05", "2021-03-07"});
+    // A month of 0 is no date and is passed over; a month of 13 is reported with its record
+    // number and passed over too, and the report goes on after it.
+    h.writeRecords({"2021-03-05", "2021-00-05", "2021-03-06", "2021-13-05", "2021-03-07", "2021-02-30"});
     h.range(QDate(2021, 1, 1), QDate(2021, 12, 31));
     h.window->report();
-    QCOMPARE(h.ids(), QStringList({"ID1", "ID3", ""}));
+    QCOMPARE(h.ids(), QStringList({"ID1", "ID3", "ID5", ""}));
     QCOMPARE(h.shown(), QStringList{"Palvero: Exception reading data, check log file"});
-    QCOMPARE(h.log.lines.size(), 2);
+    QCOMPARE(h.log.lines.size(), 4);
     QCOMPARE(h.log.lines[0], QString("code 31"));
-    QVERIFY(h.log.lines[1].contains("2021-13-05"));
-    QVERIFY(!h.window->reportRunning());
+    QVERIFY(h.log.lines[1].contains("\"2021-13-05\" in record 4 of"));
+    QVERIFY(h.log.lines[3].contains("\"2021-02-30\" in record 6 of"));
+
+    // Past the first ten, the records passed over are counted in one line.
+    QStringList dates;
+    for (int i = 0; i < 14; ++i)
+        dates << "2021-13-01";
+    h.writeRecords(dates << "2021-03-05");
+    h.log.lines.clear();
+    h.window->report();
+    QCOMPARE(h.ids(), QStringList({"ID15", ""}));
+    QVERIFY(h.log.lines.at(21).startsWith("4 more records of db.mrv with an invalid date passed over"));
 }
 
 void ReportsWindowTest::longReportRunsInSlices_data()

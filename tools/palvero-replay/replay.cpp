@@ -169,12 +169,19 @@ int runReplay(const std::vector<std::string>& args, std::ostream& out, std::ostr
             err << "palvero-replay: " << error << "\n";
             return 2;
         }
-        while (reader.next(event))
-            reception.receive(event);
+        // Rows get the time their telegram was heard when the capture keeps it.
+        while (reader.next(event)) {
+            if (reader.hasTimes())
+                reception.receive(event, reader.stamp().localTime());
+            else
+                reception.receive(event);
+        }
         if (!reader.error().empty()) {
             err << "palvero-replay: " << reader.error() << "\n";
             return 2;
         }
+        if (!reader.hasTimes())
+            err << "palvero-replay: " << capture.string() << " " << kNoTimesText << "\n";
     }
 
     if (!options->json)
