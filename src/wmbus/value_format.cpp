@@ -74,7 +74,7 @@ bool isDateVif(uint8_t vif)
     return vif == 0x6C || vif == 0x6D || vif == 0xEC || vif == 0xED;
 }
 
-void decodeReal(std::string& text, const ReceiverFrame& f, int d, const VifInfo& info, char separator)
+void decodeReal(std::string& text, const ReceiverFrame& f, int d, double factor, char separator)
 {
     const uint32_t bits = static_cast<uint32_t>(unsignedLsbFirst(f, d, 4));
     const bool negative = (bits >> 31) != 0;
@@ -87,7 +87,7 @@ void decodeReal(std::string& text, const ReceiverFrame& f, int d, const VifInfo&
     // Single precision throughout, and no subnormal rule: e = 0 is 2^-127 × 1.f.
     const float mantissa = 1.0f + static_cast<float>(fraction) / 8388608.0f;
     const float magnitude = std::ldexp(mantissa, e - 127);
-    const double value = static_cast<double>(magnitude) * info.factor;
+    const double value = static_cast<double>(magnitude) * factor;
     if (!std::isfinite(value)) {
         text.assign("Exception on float conversion");
         return;
@@ -97,21 +97,17 @@ void decodeReal(std::string& text, const ReceiverFrame& f, int d, const VifInfo&
         text.insert(text.begin(), '-');
 }
 
-FieldExtent decodeVariableLength(std::string& text, const ReceiverFrame& f, int d)
+// Characters after the LVAR byte: the LVAR rule's count.
+int variableLengthCount(uint8_t lvar)
 {
-    FieldExtent r;
+    return lvar <= 0xBF ? lvar : lvar <= 0xFA ? (lvar & 0x0F) : 0;
+}
+
+// The text of a variable-length field that lies wholly inside the frame.
+void decodeVariableLength(std::string& text, const ReceiverFrame& f, int d)
+{
     const uint8_t lvar = f[static_cast<size_t>(d)];
-    int n = 0;
-    if (lvar <= 0xBF)
-        n = lvar;
-    else if (lvar <= 0xFA)
-        n = lvar & 0x0F;
-    r.length = n + 1;
-    if (static_cast<size_t>(d) + static_cast<size_t>(r.length) > f.size()) {
-        text.assign("Exception ");
-        r.overrun = true;
-        return r;
-    }
+    const int n = variableLengthCount(lvar);
     if (lvar <= 0xBF) {
         text.resize(static_cast<size_t>(n));
         for (int i = 0; i < n; ++i)
@@ -127,7 +123,6 @@ FieldExtent decodeVariableLength(std::string& text, const ReceiverFrame& f, int 
         text = "Floating point, to be defined in the future, but hex is: 0x" + hexInOrder(f, d + 1, n);
     else
         text.assign("Reserved for future use? ");
-    return r;
 }
 
 } // namespace
@@ -296,16 +291,92 @@ std::string formatDateTime(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3)
     return std::string(buf, appendDate(p, b2, b3));
 }
 
-FieldExtent decodeDataField(std::string& text, const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif,
-                            const VifInfo& info, char separator)
+FieldExtent dataFieldExtent(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif)
 {
     const uint8_t coding = dif & 0x0F;
     FieldExtent r;
     r.length = difDataLength(coding);
     const size_t size = f.size();
     if (d < 0 || static_cast<size_t>(d) + static_cast<size_t>(coding == 0x0D ? 1 : r.length) > size) {
-        text.assign("Exception ");
         r.overrun = true;
+        return r;
+    }
+    if (coding == 0x0D && !isDateVif(vif)) {
+        r.length = variableLengthCount(f[static_cast<size_t>(d)]) + 1;
+        r.overrun = static_cast<size_t>(d) + static_cast<size_t>(r.length) > size;
+    }
+    return r;
+}
+
+FieldNumber dataFieldNumber(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif, double factor, bool wide)
+{
+    FieldNumber n;
+    const uint8_t coding = dif & 0x0F;
+    const FieldExtent extent = dataFieldExtent(f, d, dif, vif);
+    if (extent.overrun || isDateVif(vif) || coding == 0x0D)
+        return n;
+    const bool fabricationNumber = vif == 0x78;
+    int64_t bcd = 0;
+    switch (coding) {
+    case 0x1:
+    case 0x2:
+    case 0x3:
+    case 0x6:
+        if (fabricationNumber && coding != 0x1 && coding != 0x2)
+            break;
+        n.kind = FieldNumber::Kind::Integer;
+        n.integer = static_cast<int64_t>(unsignedLsbFirst(f, d, extent.length));
+        break;
+    case 0x4:
+        if (fabricationNumber)
+            break;
+        n.kind = FieldNumber::Kind::Integer;
+        n.integer = static_cast<int32_t>(static_cast<uint32_t>(unsignedLsbFirst(f, d, 4)));
+        break;
+    case 0x5: {
+        const uint32_t bits = static_cast<uint32_t>(unsignedLsbFirst(f, d, 4));
+        const int e = static_cast<int>((bits >> 23) & 0xFF);
+        if (e == 255)
+            break;
+        const float mantissa = 1.0f + static_cast<float>(bits & 0x7FFFFF) / 8388608.0f;
+        n.kind = FieldNumber::Kind::Real;
+        n.real = static_cast<double>(std::ldexp(mantissa, e - 127)) * factor;
+        if (!std::isfinite(n.real))
+            n.kind = FieldNumber::Kind::None;
+        else if (bits >> 31)
+            n.real = -n.real;
+        break;
+    }
+    case 0x7:
+        if (wide && !fabricationNumber) {
+            n.kind = FieldNumber::Kind::Integer;
+            n.integer = static_cast<int64_t>(unsignedLsbFirst(f, d, 8));
+        }
+        break;
+    case 0x9:
+    case 0xA:
+    case 0xB:
+    case 0xC:
+    case 0xE:
+        if ((fabricationNumber && coding >= 0xB) || !readBcd(f, d, extent.length, bcd))
+            break;
+        n.kind = FieldNumber::Kind::Integer;
+        n.integer = bcd;
+        break;
+    default:
+        break;
+    }
+    return n;
+}
+
+FieldExtent renderDataField(std::string& text, const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif,
+                            int e, double factor, char separator)
+{
+    const uint8_t coding = dif & 0x0F;
+    const FieldExtent r = dataFieldExtent(f, d, dif, vif);
+    const size_t size = f.size();
+    if (r.overrun) {
+        text.assign("Exception ");
         return r;
     }
 
@@ -321,7 +392,6 @@ FieldExtent decodeDataField(std::string& text, const ReceiverFrame& f, int d, ui
     }
 
     const bool fabricationNumber = vif == 0x78;
-    const int e = info.exponent;
     int64_t bcd = 0;
     switch (coding) {
     case 0x0:
@@ -345,7 +415,7 @@ FieldExtent decodeDataField(std::string& text, const ReceiverFrame& f, int d, ui
                            separator);
         break;
     case 0x5:
-        decodeReal(text, f, d, info, separator);
+        decodeReal(text, f, d, factor, separator);
         break;
     case 0x6:
         if (fabricationNumber)
@@ -374,12 +444,19 @@ FieldExtent decodeDataField(std::string& text, const ReceiverFrame& f, int d, ui
         break;
     }
     case 0xD:
-        return decodeVariableLength(text, f, d);
+        decodeVariableLength(text, f, d);
+        break;
     default:
         text.clear();
         break;
     }
     return r;
+}
+
+FieldExtent decodeDataField(std::string& text, const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif,
+                            const VifInfo& info, char separator)
+{
+    return renderDataField(text, f, d, dif, vif, info.exponent, info.factor, separator);
 }
 
 DataField decodeDataField(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif, const VifInfo& info,

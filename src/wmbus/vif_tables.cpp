@@ -2,6 +2,7 @@
 
 #include "transport_layer.h"
 
+#include <charconv>
 #include <iterator>
 
 namespace palvero {
@@ -114,23 +115,21 @@ int exponentOf(const VifRow& r, uint8_t code)
     return r.exponent + r.step * (code - r.first);
 }
 
-void apply(VifInfo& info, const VifRow& r, uint8_t code, bool setDescription)
+void apply(VifMeaning& m, const VifRow& r, uint8_t code, bool setDescription)
 {
-    info.unit.assign(r.unit);
+    m.unit = r.unit;
     if (setDescription && !r.description.empty())
-        info.description.assign(r.description);
-    info.exponent = exponentOf(r, code);
-    info.factor = powerOfTen(info.exponent);
+        m.description = r.description;
+    m.exponent = exponentOf(r, code);
+    m.factor = powerOfTen(m.exponent);
 }
 
 // The characters of a plain-text unit, cut where the frame ends.
-std::string plainText(const ReceiverFrame& f, int lengthAt)
+void appendPlainText(std::string& text, const ReceiverFrame& f, int lengthAt)
 {
     int len = byteAt(f, lengthAt);
-    std::string text;
     for (int i = 1; i <= len && static_cast<size_t>(lengthAt + i) < f.size(); ++i)
         text += printableCellChar(f[static_cast<size_t>(lengthAt + i)]);
-    return text;
 }
 
 } // namespace
@@ -164,49 +163,62 @@ int plainTextUnitLengthOffset(uint8_t vif, int v, int d)
     return -1;
 }
 
-void decodeVif(const ReceiverFrame& f, int v, int d, VifInfo& info)
+void describeVif(const ReceiverFrame& f, int v, int d, VifMeaning& m, std::string& ownUnit)
 {
-    info.unit.assign("Not supported");
-    info.description.clear();
-    info.exponent = 0;
-    info.factor = 1.0;
+    m = VifMeaning{};
     const uint8_t vif = byteAt(f, v);
 
     if (vif == 0x7F || vif == 0xFF)
-        info.unit.assign("Manufacturer specific");
+        m.unit = "Manufacturer specific";
 
     if (vif == 0x7C || vif == 0xFC) {
         int lengthAt = plainTextUnitLengthOffset(vif, v, d);
         if (byteAt(f, lengthAt) > 0) {
-            std::string text = plainText(f, lengthAt);
-            info.unit = vif == 0x7C ? text : "VIF is user ASCII string: " + text;
-            info.description.assign("text");
+            ownUnit.assign(vif == 0x7C ? "" : "VIF is user ASCII string: ");
+            appendPlainText(ownUnit, f, lengthAt);
+            m.ownUnit = true;
+            m.description = "text";
         }
         return;
     }
     if (vif == 0xFD) {
         const uint8_t code = byteAt(f, v + 1) & 0x7F;
         if (const VifRow* r = find(kFd, code)) {
-            info.unit.assign(r->unit);
-            if (r->step != 0)
-                info.unit += std::to_string(exponentOf(*r, code));
+            m.unit = r->unit;
+            if (r->step != 0) {
+                char number[8];
+                const auto end = std::to_chars(number, number + sizeof number, exponentOf(*r, code)).ptr;
+                ownUnit.assign(r->unit).append(number, end);
+                m.ownUnit = true;
+            }
         }
         return;
     }
     if (vif == 0xFB) {
         const uint8_t code = byteAt(f, v + 1) & 0x7F;
         if (const VifRow* r = find(kFb, code))
-            apply(info, *r, code, false);
+            apply(m, *r, code, false);
         return;
     }
     if (vif == 0x7E || vif == 0xFE)
-        info.unit.assign("Readout - not supported for now");
+        m.unit = "Readout - not supported for now";
 
     if (vif < 0xF0) {
         const uint8_t key = vif & 0x7F;
         if (const VifRow* r = find(kPrimary, key))
-            apply(info, *r, key, true);
+            apply(m, *r, key, true);
     }
+}
+
+void decodeVif(const ReceiverFrame& f, int v, int d, VifInfo& info)
+{
+    VifMeaning m;
+    describeVif(f, v, d, m, info.unit);
+    if (!m.ownUnit)
+        info.unit.assign(m.unit);
+    info.description.assign(m.description);
+    info.exponent = m.exponent;
+    info.factor = m.factor;
 }
 
 VifInfo decodeVif(const ReceiverFrame& f, int v, int d)

@@ -166,7 +166,7 @@ TelegramLayers readTelegramLayers(const ReceiverFrame& f, int dataEnd)
     return l;
 }
 
-TelegramLayers readTelegramLayers(const ReceiverFrame& f, const ReadingSettings& s)
+TelegramLayers readTelegramLayers(const ReceiverFrame& f, const DecodeOptions& s)
 {
     return readTelegramLayers(f, telegramDataEnd(f.size(), s));
 }
