@@ -1,5 +1,6 @@
 #pragma once
 
+#include "id_index.h"
 #include "reading_settings.h"
 #include "text_grid.h"
 
@@ -113,6 +114,9 @@ public:
 
     // The last data row whose "Meter ID" is exactly `meterId`; 0 when there is none.
     int findMeterRow(const std::string& meterId) const;
+    // The same for the ID text of an identification number (its eight hex digits): the
+    // lookup of every telegram, without a text.
+    int findMeterRow(uint32_t identification) const { return m_rowsByNumber.find(identification); }
     // Every data row with this "Meter ID", in table order.
     std::vector<int> meterRows(const std::string& meterId) const;
     // True when the table holds no meter: one data row and an empty "No." cell.
@@ -177,6 +181,8 @@ private:
         std::vector<int> earlier;
     };
     std::unordered_map<std::string, MeterRows> m_rowsById;
+    // The last row of every ID that is an identification number's text, by that number.
+    IdIndex m_rowsByNumber;
     std::vector<MeterTableListener*> m_listeners;
 };
 

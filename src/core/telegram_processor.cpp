@@ -69,7 +69,7 @@ void TelegramProcessor::process(ReceiverFrame& f)
         return;
 
     d.meterIdTo(m_meterId);
-    int row = m_table.findMeterRow(m_meterId);
+    int row = m_table.findMeterRow(d.identification);
     const bool known = row > 0;
     if (!known) {
         if (m_table.doNotAddNew)
