@@ -2,6 +2,7 @@
 
 #include "transport_layer.h"
 
+#include <array>
 #include <charconv>
 #include <iterator>
 
@@ -96,18 +97,28 @@ constexpr VifRow kFd[] = {
     {0x56, 0x7F, "VIF not supported", "", 0, 0},
 };
 
-const VifRow* find(const VifRow* rows, int count, uint8_t code)
+// The row of every code from 0 to 127, -1 for none: one look instead of a search per record.
+template <size_t N>
+constexpr std::array<int8_t, 128> rowsByCode(const VifRow (&rows)[N])
 {
-    for (int i = 0; i < count; ++i)
-        if (code >= rows[i].first && code <= rows[i].last)
-            return &rows[i];
-    return nullptr;
+    std::array<int8_t, 128> index{};
+    for (auto& i : index)
+        i = -1;
+    for (size_t r = N; r-- > 0;)
+        for (int code = rows[r].first; code <= rows[r].last && code < 128; ++code)
+            index[static_cast<size_t>(code)] = static_cast<int8_t>(r);
+    return index;
 }
 
+constexpr auto kPrimaryByCode = rowsByCode(kPrimary);
+constexpr auto kFbByCode = rowsByCode(kFb);
+constexpr auto kFdByCode = rowsByCode(kFd);
+
 template <size_t N>
-const VifRow* find(const VifRow (&rows)[N], uint8_t code)
+const VifRow* rowOf(const VifRow (&rows)[N], const std::array<int8_t, 128>& index, uint8_t code)
 {
-    return find(rows, static_cast<int>(N), code);
+    const int r = code < 128 ? index[code] : -1;
+    return r < 0 ? nullptr : &rows[r];
 }
 
 int exponentOf(const VifRow& r, uint8_t code)
@@ -183,7 +194,7 @@ void describeVif(const ReceiverFrame& f, int v, int d, VifMeaning& m, std::strin
     }
     if (vif == 0xFD) {
         const uint8_t code = byteAt(f, v + 1) & 0x7F;
-        if (const VifRow* r = find(kFd, code)) {
+        if (const VifRow* r = rowOf(kFd, kFdByCode, code)) {
             m.unit = r->unit;
             if (r->step != 0) {
                 char number[8];
@@ -196,7 +207,7 @@ void describeVif(const ReceiverFrame& f, int v, int d, VifMeaning& m, std::strin
     }
     if (vif == 0xFB) {
         const uint8_t code = byteAt(f, v + 1) & 0x7F;
-        if (const VifRow* r = find(kFb, code))
+        if (const VifRow* r = rowOf(kFb, kFbByCode, code))
             apply(m, *r, code, false);
         return;
     }
@@ -205,7 +216,7 @@ void describeVif(const ReceiverFrame& f, int v, int d, VifMeaning& m, std::strin
 
     if (vif < 0xF0) {
         const uint8_t key = vif & 0x7F;
-        if (const VifRow* r = find(kPrimary, key))
+        if (const VifRow* r = rowOf(kPrimary, kPrimaryByCode, key))
             apply(m, *r, key, true);
     }
 }

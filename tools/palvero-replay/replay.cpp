@@ -155,8 +155,12 @@ int runReplay(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
     if (options->json) {
         const char separator = formats.decimalSeparator();
-        reception.processor().telegramRead = [&, separator](int row, const ReceiverFrame& f) {
-            out << telegramJson(table, row, reception.processor(), f, separator) << "\n";
+        // One buffer serves every line.
+        reception.processor().telegramRead = [&, separator, line = std::string()](int row, const ReceiverFrame& f) mutable {
+            line.clear();
+            appendTelegramJson(line, table, row, reception.processor(), f, separator);
+            line += '\n';
+            out.write(line.data(), static_cast<std::streamsize>(line.size()));
         };
     }
     // A receive event at a time: memory follows the meters in the table, not the length

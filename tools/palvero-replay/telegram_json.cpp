@@ -1,7 +1,9 @@
 #include "telegram_json.h"
 
-#include "compact_formats.h"
 #include "receiver_frame.h"
+#include "telegram_description.h"
+
+#include <charconv>
 
 namespace palvero {
 
@@ -26,9 +28,31 @@ const char* contentName(ApplicationData content)
     return "";
 }
 
-std::string hexWord(unsigned value)
+// A literal, its length known to the compiler.
+template <size_t N>
+void lit(std::string& out, const char (&text)[N])
 {
-    return hexByte(static_cast<uint8_t>(value >> 8)) + hexByte(static_cast<uint8_t>(value));
+    out.append(text, N - 1);
+}
+
+void appendNumber(std::string& out, int64_t value)
+{
+    char buf[24];
+    out.append(buf, std::to_chars(buf, buf + sizeof buf, value).ptr);
+}
+
+void appendHexWord(std::string& out, unsigned value)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    for (int shift = 12; shift >= 0; shift -= 4)
+        out += hex[(value >> shift) & 0x0F];
+}
+
+void appendHexByte(std::string& out, uint8_t b)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    out += hex[b >> 4];
+    out += hex[b & 0x0F];
 }
 
 uint32_t lsbFirst(const ReceiverFrame& f, int at, int n)
@@ -39,64 +63,113 @@ uint32_t lsbFirst(const ReceiverFrame& f, int at, int n)
     return value;
 }
 
-std::string layersJson(const TelegramLayers& l, const ReceiverFrame& f, const DecodedRecords& records)
+void appendBool(std::string& out, bool b)
 {
-    std::string out = "{\"ell\":";
+    if (b)
+        lit(out, "true");
+    else
+        lit(out, "false");
+}
+
+void appendLayers(std::string& out, const TelegramDescription& d, const ReceiverFrame& f)
+{
+    const TelegramLayers& l = d.layers;
+    lit(out, "{\"ell\":");
     if (l.link.present()) {
-        out += "{\"ci\":\"" + hexByte(l.link.ci) + "\",\"cc\":\"" + hexByte(byteAt(f, l.link.communicationControl))
-            + "\",\"access_number\":" + std::to_string(byteAt(f, l.link.accessNumber));
-        if (l.link.sessionNumber >= 0)
-            out += ",\"session_number\":" + std::to_string(lsbFirst(f, l.link.sessionNumber, 4))
-                + ",\"encryption\":" + jsonString(l.link.encryption == 0 ? "none"
-                                                  : l.link.encryption == 1 ? "AES-128-CTR"
-                                                                           : std::to_string(l.link.encryption))
-                + ",\"payload_crc_ok\":" + (l.readable ? "true" : "false");
-        out += "}";
+        lit(out, "{\"ci\":\"");
+        appendHexByte(out, l.link.ci);
+        lit(out, "\",\"cc\":\"");
+        appendHexByte(out, byteAt(f, l.link.communicationControl));
+        lit(out, "\",\"access_number\":");
+        appendNumber(out, byteAt(f, l.link.accessNumber));
+        if (l.link.sessionNumber >= 0) {
+            lit(out, ",\"session_number\":");
+            appendNumber(out, lsbFirst(f, l.link.sessionNumber, 4));
+            lit(out, ",\"encryption\":");
+            if (l.link.encryption == 0)
+                lit(out, "\"none\"");
+            else if (l.link.encryption == 1)
+                lit(out, "\"AES-128-CTR\"");
+            else {
+                out += '"';
+                appendNumber(out, l.link.encryption);
+                out += '"';
+            }
+            lit(out, ",\"payload_crc_ok\":");
+            appendBool(out, l.readable);
+        }
+        out += '}';
     } else {
-        out += "null";
+        lit(out, "null");
     }
-    out += ",\"afl\":";
+    lit(out, ",\"afl\":");
     if (l.auth.present()) {
-        out += "{\"fcl\":\"" + hexWord(l.auth.control) + "\"";
-        if (l.auth.messageCounter >= 0)
-            out += ",\"message_counter\":" + std::to_string(lsbFirst(f, l.auth.messageCounter, 4));
-        out += ",\"mac_length\":" + std::to_string(l.auth.macLength)
-            + ",\"fragmented\":" + (l.auth.fragmented() ? "true" : "false") + "}";
+        lit(out, "{\"fcl\":\"");
+        appendHexWord(out, l.auth.control);
+        out += '"';
+        if (l.auth.messageCounter >= 0) {
+            lit(out, ",\"message_counter\":");
+            appendNumber(out, lsbFirst(f, l.auth.messageCounter, 4));
+        }
+        lit(out, ",\"mac_length\":");
+        appendNumber(out, l.auth.macLength);
+        lit(out, ",\"fragmented\":");
+        appendBool(out, l.auth.fragmented());
+        out += '}';
     } else {
-        out += "null";
+        lit(out, "null");
     }
-    out += ",\"tpl\":";
+    lit(out, ",\"tpl\":");
     if (l.readable) {
-        const ConfigurationWord word = configurationWord(f, l);
-        out += "{\"ci\":\"" + hexByte(l.applicationCi) + "\"";
-        if (l.transport.configuration >= 0)
-            out += ",\"access_number\":" + std::to_string(byteAt(f, l.transport.accessNumber))
-                + ",\"status\":" + std::to_string(byteAt(f, l.transport.status))
-                + ",\"security_mode\":" + std::to_string(word.securityMode());
-        out += "}";
+        lit(out, "{\"ci\":\"");
+        appendHexByte(out, l.applicationCi);
+        out += '"';
+        if (l.transport.configuration >= 0) {
+            lit(out, ",\"access_number\":");
+            appendNumber(out, byteAt(f, l.transport.accessNumber));
+            lit(out, ",\"status\":");
+            appendNumber(out, byteAt(f, l.transport.status));
+            lit(out, ",\"security_mode\":");
+            appendNumber(out, configurationWord(f, l).securityMode());
+        }
+        out += '}';
     } else {
-        out += "null";
+        lit(out, "null");
     }
-    out += ",\"compact_format\":";
-    out += records.compactSignature >= 0 ? "\"" + hexWord(static_cast<unsigned>(records.compactSignature)) + "\""
-                                         : std::string("null");
-    out += "}";
-    return out;
+    lit(out, ",\"compact_format\":");
+    if (d.compactSignature >= 0) {
+        out += '"';
+        appendHexWord(out, static_cast<unsigned>(d.compactSignature));
+        out += '"';
+    } else {
+        lit(out, "null");
+    }
+    out += '}';
 }
 
 } // namespace
 
-std::string jsonString(const std::string& text)
+void appendJsonString(std::string& out, std::string_view text)
 {
     static const char hex[] = "0123456789abcdef";
-    std::string out = "\"";
+    out += '"';
+    // Most cell texts are plain: taken whole.
+    size_t plain = 0;
+    while (plain < text.size()) {
+        const auto b = static_cast<uint8_t>(text[plain]);
+        if (b < 0x20 || b >= 0x7F || b == '"' || b == '\\')
+            break;
+        ++plain;
+    }
+    out.append(text.data(), plain);
+    text.remove_prefix(plain);
     for (char c : text) {
         const auto b = static_cast<uint8_t>(c);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
         } else if (b < 0x20 || b == 0x7F) {
-            out += "\\u00";
+            lit(out, "\\u00");
             out += hex[b >> 4];
             out += hex[b & 0x0F];
         } else if (b >= 0x80) {
@@ -106,72 +179,133 @@ std::string jsonString(const std::string& text)
             out += c;
         }
     }
-    return out + "\"";
+    out += '"';
+}
+
+std::string jsonString(const std::string& text)
+{
+    std::string out;
+    appendJsonString(out, text);
+    return out;
+}
+
+void appendJsonValue(std::string& out, std::string_view text, char decimalSeparator)
+{
+    if (text.empty()) {
+        lit(out, "null");
+        return;
+    }
+    // A JSON number: an optional minus, digits without a leading zero, an optional fraction.
+    size_t i = text[0] == '-' ? 1 : 0;
+    const size_t firstDigit = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+        ++i;
+    const size_t digits = i - firstDigit;
+    bool ok = digits > 0 && (digits == 1 || text[firstDigit] != '0');
+    size_t separator = std::string_view::npos;
+    if (ok && i < text.size() && text[i] == decimalSeparator) {
+        separator = i;
+        const size_t from = ++i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            ++i;
+        ok = i > from;
+    }
+    if (!ok || i != text.size()) {
+        appendJsonString(out, text);
+        return;
+    }
+    const size_t at = out.size();
+    out.append(text);
+    if (separator != std::string_view::npos)
+        out[at + separator] = '.';
 }
 
 std::string jsonValue(const std::string& text, char decimalSeparator)
 {
-    if (text.empty())
-        return "null";
-    // A JSON number: an optional minus, digits without a leading zero, an optional fraction.
-    std::string number;
-    size_t i = 0;
-    if (text[0] == '-')
-        number += text[i++];
-    const size_t firstDigit = i;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
-        number += text[i++];
-    const size_t digits = i - firstDigit;
-    bool ok = digits > 0 && (digits == 1 || text[firstDigit] != '0');
-    if (ok && i < text.size() && text[i] == decimalSeparator) {
-        number += '.';
-        const size_t from = ++i;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
-            number += text[i++];
-        ok = i > from;
+    std::string out;
+    appendJsonValue(out, text, decimalSeparator);
+    return out;
+}
+
+void appendTelegramJson(std::string& out, const MeterTable& table, int row, const TelegramProcessor& processor,
+                        const ReceiverFrame& f, char separator)
+{
+    const TelegramDescription& d = processor.lastDescription();
+    thread_local std::string value;
+    out.reserve(out.size() + 640 + 192 * static_cast<size_t>(d.recordCount()));
+    lit(out, "{\"meter_id\":");
+    appendJsonString(out, table.cell(row, col::MeterId));
+    lit(out, ",\"manufacturer\":");
+    appendJsonString(out, table.cell(row, col::Mfr));
+    lit(out, ",\"medium\":");
+    appendJsonString(out, table.cell(row, col::Medium));
+    // This telegram's reading: the row keeps an earlier one when the telegram gave none.
+    lit(out, ",\"main_value\":");
+    appendJsonValue(out, processor.lastMainValue(), separator);
+    lit(out, ",\"unit\":");
+    if (processor.lastMainUnit().empty())
+        lit(out, "null");
+    else
+        appendJsonString(out, processor.lastMainUnit());
+    lit(out, ",\"decrypted\":");
+    appendBool(out, table.flag(RowFlag::Decrypted, row));
+    lit(out, ",\"content\":");
+    appendJsonString(out, contentName(d.content));
+    lit(out, ",\"layers\":");
+    appendLayers(out, d, f);
+    // The meter format's readings follow the records; they are listed apart.
+    const int formatRow = d.formatFirstRecord;
+    const int recordRows = formatRow >= 0 ? formatRow : d.recordCount();
+    lit(out, ",\"meter_format\":");
+    if (d.formatName.empty())
+        lit(out, "null");
+    else
+        appendJsonString(out, d.formatName);
+    lit(out, ",\"format_readings\":[");
+    for (int r = std::max(formatRow, 0); formatRow >= 0 && r < d.recordCount(); ++r) {
+        if (r > formatRow)
+            out += ',';
+        out += '{';
+        lit(out, "\"unit\":");
+        appendJsonString(out, d.record(r).unit());
+        lit(out, ",\"value\":");
+        renderRecordValue(d, r, separator, value);
+        appendJsonValue(out, value, separator);
+        lit(out, ",\"main\":");
+        appendBool(out, r == d.mainRecord);
+        out += '}';
     }
-    return ok && i == text.size() ? number : jsonString(text);
+    lit(out, "],\"records\":[");
+    for (int r = 0; r < recordRows; ++r) {
+        const RecordDescription& record = d.record(r);
+        if (r)
+            out += ',';
+        out += '{';
+        lit(out, "\"storage\":");
+        appendNumber(out, record.place.storage);
+        lit(out, ",\"tariff\":");
+        appendNumber(out, record.place.tariff);
+        lit(out, ",\"subunit\":");
+        appendNumber(out, record.place.subunit);
+        lit(out, ",\"function\":");
+        appendNumber(out, record.place.function);
+        lit(out, ",\"unit\":");
+        appendJsonString(out, record.unit());
+        lit(out, ",\"value\":");
+        renderRecordValue(d, r, separator, value);
+        appendJsonValue(out, value, separator);
+        lit(out, ",\"description\":");
+        appendJsonString(out, record.description());
+        out += '}';
+    }
+    lit(out, "]}");
 }
 
 std::string telegramJson(const MeterTable& table, int row, const TelegramProcessor& processor,
                          const ReceiverFrame& f, char decimalSeparator)
 {
-    const DecodedRecords& records = processor.decodedRecords();
-    std::string out = "{\"meter_id\":" + jsonString(table.cell(row, col::MeterId))
-        + ",\"manufacturer\":" + jsonString(table.cell(row, col::Mfr))
-        + ",\"medium\":" + jsonString(table.cell(row, col::Medium));
-    // This telegram's reading: the row keeps an earlier one when the telegram gave none.
-    out += ",\"main_value\":" + jsonValue(processor.lastMainValue(), decimalSeparator);
-    out += ",\"unit\":" + (processor.lastMainUnit().empty() ? std::string("null") : jsonString(processor.lastMainUnit()));
-    out += ",\"decrypted\":";
-    out += table.flag(RowFlag::Decrypted, row) ? "true" : "false";
-    out += ",\"content\":" + jsonString(contentName(processor.lastContent()));
-    out += ",\"layers\":" + layersJson(processor.lastLayers(), f, records);
-    // The meter format's readings follow the records in DecodedRecords; they are listed apart.
-    const int formatRow = processor.lastFormatFirstRow();
-    const int recordRows = formatRow >= 0 ? formatRow : records.recordCount();
-    out += ",\"meter_format\":"
-        + (processor.lastMeterFormat().empty() ? std::string("null") : jsonString(processor.lastMeterFormat()));
-    out += ",\"format_readings\":[";
-    for (int r = std::max(formatRow, 0); formatRow >= 0 && r < records.recordCount(); ++r) {
-        const bool main = r == processor.lastMainRow();
-        out += r > formatRow ? ",{" : "{";
-        out += "\"unit\":" + jsonString(records.cell(r, DecodedRecords::Unit))
-            + ",\"value\":" + jsonValue(records.cell(r, DecodedRecords::Value), decimalSeparator)
-            + ",\"main\":" + (main ? "true" : "false") + "}";
-    }
-    out += "]";
-    out += ",\"records\":[";
-    for (int r = 0; r < recordRows; ++r) {
-        const RecordPlace& place = records.place(r);
-        out += r ? ",{" : "{";
-        out += "\"storage\":" + std::to_string(place.storage) + ",\"tariff\":" + std::to_string(place.tariff)
-            + ",\"subunit\":" + std::to_string(place.subunit) + ",\"function\":" + std::to_string(place.function)
-            + ",\"unit\":" + jsonString(records.cell(r, DecodedRecords::Unit))
-            + ",\"value\":" + jsonValue(records.cell(r, DecodedRecords::Value), decimalSeparator)
-            + ",\"description\":" + jsonString(records.cell(r, DecodedRecords::Description)) + "}";
-    }
-    out += "]}";
+    std::string out;
+    appendTelegramJson(out, table, row, processor, f, decimalSeparator);
     return out;
 }
 
