@@ -98,7 +98,8 @@ void walkRecords(TelegramDescription& d, int p, bool wideIntegers)
         const uint8_t vif = f[static_cast<size_t>(v)];
         RecordDescription& r = d.addRecord();
         describeVif(f, v, data, r.meaning, r.ownUnit);
-        d.formatHeaders.insert(d.formatHeaders.end(), f.begin() + p, f.begin() + data);
+        for (int i = p; i < data; ++i)
+            d.formatHeaders.push_back(f[static_cast<size_t>(i)]);
         const int textLength = plainTextUnitLengthOffset(vif, v, data);
         if (textLength >= 0) {
             data += 1 + byteAt(f, textLength);
@@ -113,7 +114,7 @@ void walkRecords(TelegramDescription& d, int p, bool wideIntegers)
         r.overrun = field.overrun;
         // A 64-bit integer as the number it is (current meters send their energy so).
         r.wide = wideIntegers && (dif & 0x0F) == 0x07 && !field.overrun && vif != 0x78;
-        r.number = dataFieldNumber(f, data, dif, vif, r.meaning.factor, r.wide);
+        r.number = dataFieldNumber(f, data, dif, vif, r.meaning.factor, r.wide, field);
         r.place = recordPlace(f, p, v);
         if (field.overrun) {
             // Nothing of the field is read: its offsets stop at the end of the data.
@@ -377,9 +378,13 @@ void renderRecordValue(const TelegramDescription& d, int record, char separator,
         out.assign("Exception ");
         return;
     }
+    // An integer or BCD number read already: written at the precision of its coding.
+    static const int precision[16] = {0, 8, 8, 11, 13, 0, 15, 19, 0, 8, 8, 11, 13, 0, 15, 0};
+    if (r.number.kind == FieldNumber::Kind::Integer) {
+        renderScaledTo(out, r.number.integer, r.meaning.exponent, precision[r.difByte & 0x0F], separator);
+        return;
+    }
     renderDataField(out, d.data, r.data, r.difByte, r.vifByte, r.meaning.exponent, r.meaning.factor, separator);
-    if (r.wide)
-        renderScaledTo(out, r.number.integer, r.meaning.exponent, 19, separator);
 }
 
 void renderAdditionalValue(const TelegramDescription& d, int record, char separator, bool removeUnit, std::string& out)

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 namespace palvero {
@@ -130,7 +131,6 @@ void decodeVariableLength(std::string& text, const ReceiverFrame& f, int d)
 void renderDecimalTo(std::string& out, bool negative, std::string_view digitText, int exponent, int precision,
                      int decimals, char separator)
 {
-    out.clear();
     const size_t first = digitText.find_first_not_of('0');
     if (first == std::string_view::npos) {
         out = zeroText(decimals, separator);
@@ -168,36 +168,45 @@ void renderDecimalTo(std::string& out, bool negative, std::string_view digitText
         }
     }
 
-    if (negative)
-        out += '-';
+    // Written into a buffer first and taken into `out` at once: a value is rendered for
+    // every cell of every telegram.
     const int intDigits = len + exponent;
+    const size_t need = 32 + static_cast<size_t>(std::max(precision, 1)) + static_cast<size_t>(std::max(decimals, 0));
+    char stack[128];
+    std::unique_ptr<char[]> heap;
+    char* const text = need <= sizeof stack ? stack : (heap = std::make_unique<char[]>(need)).get();
+    char* p = text;
+    if (negative)
+        *p++ = '-';
     if (intDigits > precision) {
         int last = len - 1;
         while (last > 0 && digits[last] == '0')
             --last;
-        out += digits[0];
+        *p++ = digits[0];
         if (last > 0) {
-            out += separator;
-            out.append(digits + 1, static_cast<size_t>(last));
+            *p++ = separator;
+            std::memcpy(p, digits + 1, static_cast<size_t>(last));
+            p += last;
         }
-        out += "E+";
-        char e[12];
-        auto res = std::to_chars(e, e + sizeof e, intDigits - 1);
-        out.append(e, res.ptr);
+        *p++ = 'E';
+        *p++ = '+';
+        p = std::to_chars(p, p + 12, intDigits - 1).ptr;
+        out.assign(text, static_cast<size_t>(p - text));
         return;
     }
     auto digitAt = [&](int i) { return i >= 0 && i < len ? digits[i] : '0'; };
     if (intDigits <= 0) {
-        out += '0';
+        *p++ = '0';
     } else {
         for (int i = 0; i < intDigits; ++i)
-            out += digitAt(i);
+            *p++ = digitAt(i);
     }
     if (decimals > 0) {
-        out += separator;
+        *p++ = separator;
         for (int i = 0; i < decimals; ++i)
-            out += digitAt(intDigits + i);
+            *p++ = digitAt(intDigits + i);
     }
+    out.assign(text, static_cast<size_t>(p - text));
 }
 
 void renderScaledTo(std::string& out, int64_t value, int exponent, int precision, char separator, int decimals)
@@ -206,6 +215,40 @@ void renderScaledTo(std::string& out, int64_t value, int exponent, int precision
     const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     char buf[24];
     auto res = std::to_chars(buf, buf + sizeof buf, magnitude);
+    const int n = static_cast<int>(res.ptr - buf);
+    // Most values need no rounding: every digit fits the precision and the decimals, and
+    // the text is the digits with the separator put in (a meter's counts and readings).
+    if (magnitude != 0 && n <= precision && n + exponent <= precision && exponent >= -decimals && exponent <= 6
+        && decimals <= 12) {
+        char text[64];
+        char* p = text;
+        if (negative)
+            *p++ = '-';
+        const int intDigits = n + exponent;
+        if (intDigits <= 0) {
+            *p++ = '0';
+        } else if (exponent >= 0) {
+            std::memcpy(p, buf, static_cast<size_t>(n));
+            p += n;
+            std::memset(p, '0', static_cast<size_t>(exponent));
+            p += exponent;
+        } else {
+            std::memcpy(p, buf, static_cast<size_t>(intDigits));
+            p += intDigits;
+        }
+        if (decimals > 0) {
+            *p++ = separator;
+            int written = 0;
+            for (; intDigits + written < 0 && written < decimals; ++written)
+                *p++ = '0';
+            for (int i = std::max(intDigits, 0); i < n && written < decimals; ++i, ++written)
+                *p++ = buf[i];
+            for (; written < decimals; ++written)
+                *p++ = '0';
+        }
+        out.assign(text, static_cast<size_t>(p - text));
+        return;
+    }
     renderDecimalTo(out, negative, std::string_view(buf, static_cast<size_t>(res.ptr - buf)), exponent, precision,
                     decimals, separator);
 }
@@ -308,11 +351,11 @@ FieldExtent dataFieldExtent(const ReceiverFrame& f, int d, uint8_t dif, uint8_t 
     return r;
 }
 
-FieldNumber dataFieldNumber(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif, double factor, bool wide)
+FieldNumber dataFieldNumber(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif, double factor, bool wide,
+                            const FieldExtent& extent)
 {
     FieldNumber n;
     const uint8_t coding = dif & 0x0F;
-    const FieldExtent extent = dataFieldExtent(f, d, dif, vif);
     if (extent.overrun || isDateVif(vif) || coding == 0x0D)
         return n;
     const bool fabricationNumber = vif == 0x78;

@@ -58,8 +58,10 @@ struct FieldNumber {
     int64_t integer = 0;
     double real = 0;
 };
-// `wide` reads a 64-bit integer as the number it is.
-FieldNumber dataFieldNumber(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif, double factor, bool wide);
+// `wide` reads a 64-bit integer as the number it is; `extent` is the field's, as
+// dataFieldExtent() gives it.
+FieldNumber dataFieldNumber(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif, double factor, bool wide,
+                            const FieldExtent& extent);
 
 // Decodes the data field at offset `d` by the DIF's coding, the VIF and its scale.
 DataField decodeDataField(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif, const VifInfo& info,

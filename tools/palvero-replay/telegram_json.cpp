@@ -3,7 +3,9 @@
 #include "receiver_frame.h"
 #include "telegram_description.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 
 namespace palvero {
 
@@ -28,32 +30,135 @@ const char* contentName(ApplicationData content)
     return "";
 }
 
-// A literal, its length known to the compiler.
-template <size_t N>
-void lit(std::string& out, const char (&text)[N])
-{
-    out.append(text, N - 1);
-}
+// Writes into the spare room of a string, which grows in large steps: a telegram's line is
+// a few hundred small pieces, and each would otherwise be an append of its own.
+class Writer {
+public:
+    explicit Writer(std::string& out)
+        : m_out(out)
+        , m_used(out.size())
+    {
+    }
+    ~Writer() { m_out.resize(m_used); }
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
 
-void appendNumber(std::string& out, int64_t value)
-{
-    char buf[24];
-    out.append(buf, std::to_chars(buf, buf + sizeof buf, value).ptr);
-}
+    char* room(size_t n)
+    {
+        if (m_out.size() - m_used < n)
+            m_out.resize(m_used + std::max<size_t>(n, 4096));
+        return &m_out[m_used];
+    }
+    void wrote(char* end) { m_used = static_cast<size_t>(end - m_out.data()); }
 
-void appendHexWord(std::string& out, unsigned value)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    for (int shift = 12; shift >= 0; shift -= 4)
-        out += hex[(value >> shift) & 0x0F];
-}
+    template <size_t N>
+    void lit(const char (&text)[N])
+    {
+        char* p = room(N - 1);
+        std::memcpy(p, text, N - 1);
+        wrote(p + N - 1);
+    }
+    void put(char c)
+    {
+        char* p = room(1);
+        *p = c;
+        wrote(p + 1);
+    }
+    void bytes(std::string_view text)
+    {
+        char* p = room(text.size());
+        std::memcpy(p, text.data(), text.size());
+        wrote(p + text.size());
+    }
+    void number(int64_t value)
+    {
+        char* p = room(24);
+        wrote(std::to_chars(p, p + 24, value).ptr);
+    }
+    void boolean(bool b)
+    {
+        if (b)
+            lit("true");
+        else
+            lit("false");
+    }
+    void hexByte(uint8_t b)
+    {
+        static const char hex[] = "0123456789ABCDEF";
+        char* p = room(2);
+        p[0] = hex[b >> 4];
+        p[1] = hex[b & 0x0F];
+        wrote(p + 2);
+    }
+    void hexWord(unsigned value)
+    {
+        hexByte(static_cast<uint8_t>(value >> 8));
+        hexByte(static_cast<uint8_t>(value));
+    }
 
-void appendHexByte(std::string& out, uint8_t b)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    out += hex[b >> 4];
-    out += hex[b & 0x0F];
-}
+    void string(std::string_view text)
+    {
+        static const char hex[] = "0123456789abcdef";
+        char* p = room(text.size() * 6 + 2);
+        *p++ = '"';
+        for (char c : text) {
+            const auto b = static_cast<uint8_t>(c);
+            if (c == '"' || c == '\\') {
+                *p++ = '\\';
+                *p++ = c;
+            } else if (b < 0x20 || b == 0x7F) {
+                std::memcpy(p, "\\u00", 4);
+                p += 4;
+                *p++ = hex[b >> 4];
+                *p++ = hex[b & 0x0F];
+            } else if (b >= 0x80) {
+                *p++ = static_cast<char>(0xC0 | b >> 6);
+                *p++ = static_cast<char>(0x80 | (b & 0x3F));
+            } else {
+                *p++ = c;
+            }
+        }
+        *p++ = '"';
+        wrote(p);
+    }
+
+    // A value text as a JSON number when it is a plain decimal number, else as a string.
+    void value(std::string_view text, char decimalSeparator)
+    {
+        if (text.empty()) {
+            lit("null");
+            return;
+        }
+        // A JSON number: an optional minus, digits without a leading zero, an optional fraction.
+        size_t i = text[0] == '-' ? 1 : 0;
+        const size_t firstDigit = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            ++i;
+        const size_t digits = i - firstDigit;
+        bool ok = digits > 0 && (digits == 1 || text[firstDigit] != '0');
+        size_t separator = std::string_view::npos;
+        if (ok && i < text.size() && text[i] == decimalSeparator) {
+            separator = i;
+            const size_t from = ++i;
+            while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+                ++i;
+            ok = i > from;
+        }
+        if (!ok || i != text.size()) {
+            string(text);
+            return;
+        }
+        char* p = room(text.size());
+        std::memcpy(p, text.data(), text.size());
+        if (separator != std::string_view::npos)
+            p[separator] = '.';
+        wrote(p + text.size());
+    }
+
+private:
+    std::string& m_out;
+    size_t m_used;
+};
 
 uint32_t lsbFirst(const ReceiverFrame& f, int at, int n)
 {
@@ -63,123 +168,87 @@ uint32_t lsbFirst(const ReceiverFrame& f, int at, int n)
     return value;
 }
 
-void appendBool(std::string& out, bool b)
-{
-    if (b)
-        lit(out, "true");
-    else
-        lit(out, "false");
-}
-
-void appendLayers(std::string& out, const TelegramDescription& d, const ReceiverFrame& f)
+void writeLayers(Writer& w, const TelegramDescription& d, const ReceiverFrame& f)
 {
     const TelegramLayers& l = d.layers;
-    lit(out, "{\"ell\":");
+    w.lit("{\"ell\":");
     if (l.link.present()) {
-        lit(out, "{\"ci\":\"");
-        appendHexByte(out, l.link.ci);
-        lit(out, "\",\"cc\":\"");
-        appendHexByte(out, byteAt(f, l.link.communicationControl));
-        lit(out, "\",\"access_number\":");
-        appendNumber(out, byteAt(f, l.link.accessNumber));
+        w.lit("{\"ci\":\"");
+        w.hexByte(l.link.ci);
+        w.lit("\",\"cc\":\"");
+        w.hexByte(byteAt(f, l.link.communicationControl));
+        w.lit("\",\"access_number\":");
+        w.number(byteAt(f, l.link.accessNumber));
         if (l.link.sessionNumber >= 0) {
-            lit(out, ",\"session_number\":");
-            appendNumber(out, lsbFirst(f, l.link.sessionNumber, 4));
-            lit(out, ",\"encryption\":");
+            w.lit(",\"session_number\":");
+            w.number(lsbFirst(f, l.link.sessionNumber, 4));
+            w.lit(",\"encryption\":");
             if (l.link.encryption == 0)
-                lit(out, "\"none\"");
+                w.lit("\"none\"");
             else if (l.link.encryption == 1)
-                lit(out, "\"AES-128-CTR\"");
+                w.lit("\"AES-128-CTR\"");
             else {
-                out += '"';
-                appendNumber(out, l.link.encryption);
-                out += '"';
+                w.put('"');
+                w.number(l.link.encryption);
+                w.put('"');
             }
-            lit(out, ",\"payload_crc_ok\":");
-            appendBool(out, l.readable);
+            w.lit(",\"payload_crc_ok\":");
+            w.boolean(l.readable);
         }
-        out += '}';
+        w.put('}');
     } else {
-        lit(out, "null");
+        w.lit("null");
     }
-    lit(out, ",\"afl\":");
+    w.lit(",\"afl\":");
     if (l.auth.present()) {
-        lit(out, "{\"fcl\":\"");
-        appendHexWord(out, l.auth.control);
-        out += '"';
+        w.lit("{\"fcl\":\"");
+        w.hexWord(l.auth.control);
+        w.put('"');
         if (l.auth.messageCounter >= 0) {
-            lit(out, ",\"message_counter\":");
-            appendNumber(out, lsbFirst(f, l.auth.messageCounter, 4));
+            w.lit(",\"message_counter\":");
+            w.number(lsbFirst(f, l.auth.messageCounter, 4));
         }
-        lit(out, ",\"mac_length\":");
-        appendNumber(out, l.auth.macLength);
-        lit(out, ",\"fragmented\":");
-        appendBool(out, l.auth.fragmented());
-        out += '}';
+        w.lit(",\"mac_length\":");
+        w.number(l.auth.macLength);
+        w.lit(",\"fragmented\":");
+        w.boolean(l.auth.fragmented());
+        w.put('}');
     } else {
-        lit(out, "null");
+        w.lit("null");
     }
-    lit(out, ",\"tpl\":");
+    w.lit(",\"tpl\":");
     if (l.readable) {
-        lit(out, "{\"ci\":\"");
-        appendHexByte(out, l.applicationCi);
-        out += '"';
+        w.lit("{\"ci\":\"");
+        w.hexByte(l.applicationCi);
+        w.put('"');
         if (l.transport.configuration >= 0) {
-            lit(out, ",\"access_number\":");
-            appendNumber(out, byteAt(f, l.transport.accessNumber));
-            lit(out, ",\"status\":");
-            appendNumber(out, byteAt(f, l.transport.status));
-            lit(out, ",\"security_mode\":");
-            appendNumber(out, configurationWord(f, l).securityMode());
+            w.lit(",\"access_number\":");
+            w.number(byteAt(f, l.transport.accessNumber));
+            w.lit(",\"status\":");
+            w.number(byteAt(f, l.transport.status));
+            w.lit(",\"security_mode\":");
+            w.number(configurationWord(f, l).securityMode());
         }
-        out += '}';
+        w.put('}');
     } else {
-        lit(out, "null");
+        w.lit("null");
     }
-    lit(out, ",\"compact_format\":");
+    w.lit(",\"compact_format\":");
     if (d.compactSignature >= 0) {
-        out += '"';
-        appendHexWord(out, static_cast<unsigned>(d.compactSignature));
-        out += '"';
+        w.put('"');
+        w.hexWord(static_cast<unsigned>(d.compactSignature));
+        w.put('"');
     } else {
-        lit(out, "null");
+        w.lit("null");
     }
-    out += '}';
+    w.put('}');
 }
 
 } // namespace
 
 void appendJsonString(std::string& out, std::string_view text)
 {
-    static const char hex[] = "0123456789abcdef";
-    out += '"';
-    // Most cell texts are plain: taken whole.
-    size_t plain = 0;
-    while (plain < text.size()) {
-        const auto b = static_cast<uint8_t>(text[plain]);
-        if (b < 0x20 || b >= 0x7F || b == '"' || b == '\\')
-            break;
-        ++plain;
-    }
-    out.append(text.data(), plain);
-    text.remove_prefix(plain);
-    for (char c : text) {
-        const auto b = static_cast<uint8_t>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (b < 0x20 || b == 0x7F) {
-            lit(out, "\\u00");
-            out += hex[b >> 4];
-            out += hex[b & 0x0F];
-        } else if (b >= 0x80) {
-            out += static_cast<char>(0xC0 | b >> 6);
-            out += static_cast<char>(0x80 | (b & 0x3F));
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
+    Writer(out).string(text);
 }
 
 std::string jsonString(const std::string& text)
@@ -191,33 +260,7 @@ std::string jsonString(const std::string& text)
 
 void appendJsonValue(std::string& out, std::string_view text, char decimalSeparator)
 {
-    if (text.empty()) {
-        lit(out, "null");
-        return;
-    }
-    // A JSON number: an optional minus, digits without a leading zero, an optional fraction.
-    size_t i = text[0] == '-' ? 1 : 0;
-    const size_t firstDigit = i;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
-        ++i;
-    const size_t digits = i - firstDigit;
-    bool ok = digits > 0 && (digits == 1 || text[firstDigit] != '0');
-    size_t separator = std::string_view::npos;
-    if (ok && i < text.size() && text[i] == decimalSeparator) {
-        separator = i;
-        const size_t from = ++i;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
-            ++i;
-        ok = i > from;
-    }
-    if (!ok || i != text.size()) {
-        appendJsonString(out, text);
-        return;
-    }
-    const size_t at = out.size();
-    out.append(text);
-    if (separator != std::string_view::npos)
-        out[at + separator] = '.';
+    Writer(out).value(text, decimalSeparator);
 }
 
 std::string jsonValue(const std::string& text, char decimalSeparator)
@@ -232,73 +275,71 @@ void appendTelegramJson(std::string& out, const MeterTable& table, int row, cons
 {
     const TelegramDescription& d = processor.lastDescription();
     thread_local std::string value;
-    out.reserve(out.size() + 640 + 192 * static_cast<size_t>(d.recordCount()));
-    lit(out, "{\"meter_id\":");
-    appendJsonString(out, table.cell(row, col::MeterId));
-    lit(out, ",\"manufacturer\":");
-    appendJsonString(out, table.cell(row, col::Mfr));
-    lit(out, ",\"medium\":");
-    appendJsonString(out, table.cell(row, col::Medium));
+    Writer w(out);
+    w.lit("{\"meter_id\":");
+    w.string(table.cell(row, col::MeterId));
+    w.lit(",\"manufacturer\":");
+    w.string(table.cell(row, col::Mfr));
+    w.lit(",\"medium\":");
+    w.string(table.cell(row, col::Medium));
     // This telegram's reading: the row keeps an earlier one when the telegram gave none.
-    lit(out, ",\"main_value\":");
-    appendJsonValue(out, processor.lastMainValue(), separator);
-    lit(out, ",\"unit\":");
+    w.lit(",\"main_value\":");
+    w.value(processor.lastMainValue(), separator);
+    w.lit(",\"unit\":");
     if (processor.lastMainUnit().empty())
-        lit(out, "null");
+        w.lit("null");
     else
-        appendJsonString(out, processor.lastMainUnit());
-    lit(out, ",\"decrypted\":");
-    appendBool(out, table.flag(RowFlag::Decrypted, row));
-    lit(out, ",\"content\":");
-    appendJsonString(out, contentName(d.content));
-    lit(out, ",\"layers\":");
-    appendLayers(out, d, f);
+        w.string(processor.lastMainUnit());
+    w.lit(",\"decrypted\":");
+    w.boolean(table.flag(RowFlag::Decrypted, row));
+    w.lit(",\"content\":");
+    w.string(contentName(d.content));
+    w.lit(",\"layers\":");
+    writeLayers(w, d, f);
     // The meter format's readings follow the records; they are listed apart.
     const int formatRow = d.formatFirstRecord;
     const int recordRows = formatRow >= 0 ? formatRow : d.recordCount();
-    lit(out, ",\"meter_format\":");
+    w.lit(",\"meter_format\":");
     if (d.formatName.empty())
-        lit(out, "null");
+        w.lit("null");
     else
-        appendJsonString(out, d.formatName);
-    lit(out, ",\"format_readings\":[");
+        w.string(d.formatName);
+    w.lit(",\"format_readings\":[");
     for (int r = std::max(formatRow, 0); formatRow >= 0 && r < d.recordCount(); ++r) {
         if (r > formatRow)
-            out += ',';
-        out += '{';
-        lit(out, "\"unit\":");
-        appendJsonString(out, d.record(r).unit());
-        lit(out, ",\"value\":");
+            w.put(',');
+        w.lit("{\"unit\":");
+        w.string(d.record(r).unit());
+        w.lit(",\"value\":");
         renderRecordValue(d, r, separator, value);
-        appendJsonValue(out, value, separator);
-        lit(out, ",\"main\":");
-        appendBool(out, r == d.mainRecord);
-        out += '}';
+        w.value(value, separator);
+        w.lit(",\"main\":");
+        w.boolean(r == d.mainRecord);
+        w.put('}');
     }
-    lit(out, "],\"records\":[");
+    w.lit("],\"records\":[");
     for (int r = 0; r < recordRows; ++r) {
         const RecordDescription& record = d.record(r);
         if (r)
-            out += ',';
-        out += '{';
-        lit(out, "\"storage\":");
-        appendNumber(out, record.place.storage);
-        lit(out, ",\"tariff\":");
-        appendNumber(out, record.place.tariff);
-        lit(out, ",\"subunit\":");
-        appendNumber(out, record.place.subunit);
-        lit(out, ",\"function\":");
-        appendNumber(out, record.place.function);
-        lit(out, ",\"unit\":");
-        appendJsonString(out, record.unit());
-        lit(out, ",\"value\":");
+            w.put(',');
+        w.lit("{\"storage\":");
+        w.number(record.place.storage);
+        w.lit(",\"tariff\":");
+        w.number(record.place.tariff);
+        w.lit(",\"subunit\":");
+        w.number(record.place.subunit);
+        w.lit(",\"function\":");
+        w.number(record.place.function);
+        w.lit(",\"unit\":");
+        w.string(record.unit());
+        w.lit(",\"value\":");
         renderRecordValue(d, r, separator, value);
-        appendJsonValue(out, value, separator);
-        lit(out, ",\"description\":");
-        appendJsonString(out, record.description());
-        out += '}';
+        w.value(value, separator);
+        w.lit(",\"description\":");
+        w.string(record.description());
+        w.put('}');
     }
-    lit(out, "]}");
+    w.lit("]}");
 }
 
 std::string telegramJson(const MeterTable& table, int row, const TelegramProcessor& processor,
