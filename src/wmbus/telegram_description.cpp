@@ -122,11 +122,21 @@ void walkRecords(TelegramDescription& d, int p, bool wideIntegers)
             r.end = end + 1;
             return;
         }
+        // A variable-length DIF under a date VIF keeps the DIF's length, which may reach past
+        // the data; the date itself lies inside, and the walk ends there.
         r.data = data;
-        r.end = data + field.length;
-        p = r.end;
+        p = data + field.length;
+        r.end = std::min(p, end + 1);
     }
     d.formatComplete = whole && p == end + 1 && d.recordCount() > 0;
+}
+
+void markCutHeaders(TelegramDescription& d)
+{
+    const TelegramLayers& l = d.layers;
+    const int after = l.dataEnd + 1;
+    d.headersCut = l.transport.payload > after || (l.link.present() && l.link.end > after)
+        || (l.auth.present() && l.auth.end > after);
 }
 
 struct DescriptionRecords {
@@ -239,6 +249,7 @@ void readTelegramHeader(const ReceiverFrame& f, const DecodeOptions& options, Te
     d.linkDeviceType = byteAt(f, frame::kDeviceType);
     d.ci = byteAt(f, frame::kCi);
     d.layers = readTelegramLayers(f, options);
+    markCutHeaders(d);
     const TransportLayout& t = d.layers.transport;
     if (t.communicationControl >= 0)
         d.repeated = (byteAt(f, t.communicationControl) & 0x10) != 0;
@@ -302,6 +313,8 @@ ApplicationData readRecords(const ReceiverFrame& f, const DecodeOptions& options
 void readApplication(const ReceiverFrame& f, const DecodeOptions& options, const CompactFormats* compactFormats,
                      const MeterFormats* meterFormats, TelegramDescription& d)
 {
+    // The layers behind a decrypted extended link layer were read anew.
+    markCutHeaders(d);
     const TelegramLayers& layers = d.layers;
     const TransportLayout& t = layers.transport;
     d.status = t.status >= 0 ? byteAt(f, t.status) : 0;

@@ -68,6 +68,9 @@ struct TelegramDescription {
     // Every layer's offsets in the frame, and the transport header's fields (read once the
     // payload is readable; 0 where the telegram has none).
     TelegramLayers layers;
+    // The frame ends before its headers do: a header's fields may then lie where the frame
+    // would go on, and read as 0. Otherwise every field lies inside the frame.
+    bool headersCut = false;
     bool repeated = false;
     uint8_t status = 0;
     ConfigurationWord configuration;
