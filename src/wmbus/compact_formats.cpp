@@ -84,7 +84,8 @@ CompactFormats::Learned CompactFormats::learn(const std::vector<uint8_t>& header
 
 bool CompactFormats::add(uint16_t signature, const std::vector<uint8_t>& headers)
 {
-    if (!m_formats.emplace(signature, headers).second)
+    // Looked up first: a format heard before costs no copy of its bytes.
+    if (m_formats.count(signature) || !m_formats.emplace(signature, headers).second)
         return false;
     m_learned.emplace(signature, true);
     return true;

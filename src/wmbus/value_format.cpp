@@ -20,22 +20,19 @@ void appendHex(std::string& out, uint8_t b)
     out += kHex[b & 0x0F];
 }
 
-// Hex digits of `n` bytes from `at`, most significant (last received) byte first.
-std::string hexMsbFirst(const ReceiverFrame& f, int at, int n)
+// Appends the hex digits of `n` bytes from `at`, most significant (last received) byte
+// first: into the text's own buffer, which every telegram reuses.
+void appendHexMsbFirst(std::string& out, const ReceiverFrame& f, int at, int n)
 {
-    std::string out;
     for (int i = n - 1; i >= 0; --i)
         appendHex(out, f[static_cast<size_t>(at + i)]);
-    return out;
 }
 
-// Hex digits of `n` bytes from `at`, in the order received.
-std::string hexInOrder(const ReceiverFrame& f, int at, int n)
+// The same in the order received.
+void appendHexInOrder(std::string& out, const ReceiverFrame& f, int at, int n)
 {
-    std::string out;
     for (int i = 0; i < n; ++i)
         appendHex(out, f[static_cast<size_t>(at + i)]);
-    return out;
 }
 
 uint64_t unsignedLsbFirst(const ReceiverFrame& f, int at, int n)
@@ -114,15 +111,11 @@ void decodeVariableLength(std::string& text, const ReceiverFrame& f, int d)
         for (int i = 0; i < n; ++i)
             text[static_cast<size_t>(i)] = printableCellChar(f[static_cast<size_t>(d + 1 + i)]);
     }
-    else if (lvar <= 0xCF)
-        text = hexInOrder(f, d + 1, n);
-    else if (lvar <= 0xDF)
-        text = "-" + hexInOrder(f, d + 1, n);
-    else if (lvar <= 0xEF)
-        text = "0x" + hexInOrder(f, d + 1, n);
-    else if (lvar <= 0xFA)
-        text = "Floating point, to be defined in the future, but hex is: 0x" + hexInOrder(f, d + 1, n);
-    else
+    else if (lvar <= 0xFA) {
+        text.assign(lvar <= 0xCF ? "" : lvar <= 0xDF ? "-" : lvar <= 0xEF ? "0x"
+                                                      : "Floating point, to be defined in the future, but hex is: 0x");
+        appendHexInOrder(text, f, d + 1, n);
+    } else
         text.assign("Reserved for future use? ");
 }
 
@@ -312,6 +305,19 @@ char* appendDate(char* p, uint8_t b0, uint8_t b1)
     return appendNumber(p, ((b0 & 0xE0) >> 5) + ((b1 & 0xF0) >> 1));
 }
 
+char* appendDateTime(char* p, uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3)
+{
+    p = appendNumber(p, b1 & 0x1F);
+    *p++ = ':';
+    const int minute = b0 & 0x3F;
+    if (minute <= 9)
+        *p++ = '0';
+    p = appendNumber(p, minute);
+    *p++ = ',';
+    *p++ = ' ';
+    return appendDate(p, b2, b3);
+}
+
 } // namespace
 
 std::string formatDate(uint8_t b0, uint8_t b1)
@@ -323,15 +329,7 @@ std::string formatDate(uint8_t b0, uint8_t b1)
 std::string formatDateTime(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3)
 {
     char buf[48];
-    char* p = appendNumber(buf, b1 & 0x1F);
-    *p++ = ':';
-    const int minute = b0 & 0x3F;
-    if (minute <= 9)
-        *p++ = '0';
-    p = appendNumber(p, minute);
-    *p++ = ',';
-    *p++ = ' ';
-    return std::string(buf, appendDate(p, b2, b3));
+    return std::string(buf, appendDateTime(buf, b0, b1, b2, b3));
 }
 
 FieldExtent dataFieldExtent(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif)
@@ -430,7 +428,8 @@ FieldExtent renderDataField(std::string& text, const ReceiverFrame& f, int d, ui
             return r;
         }
         const uint8_t* b = &f[static_cast<size_t>(d)];
-        text = withTime ? formatDateTime(b[0], b[1], b[2], b[3]) : formatDate(b[0], b[1]);
+        char date[48];
+        text.assign(date, withTime ? appendDateTime(date, b[0], b[1], b[2], b[3]) : appendDate(date, b[0], b[1]));
         return r;
     }
 
@@ -445,15 +444,17 @@ FieldExtent renderDataField(std::string& text, const ReceiverFrame& f, int d, ui
         renderScaledTo(text, static_cast<int64_t>(unsignedLsbFirst(f, d, r.length)), e, 8, separator);
         break;
     case 0x3:
-        if (fabricationNumber)
-            text = "00" + hexMsbFirst(f, d, 3);
-        else
+        if (fabricationNumber) {
+            text.assign("00");
+            appendHexMsbFirst(text, f, d, 3);
+        } else
             renderScaledTo(text, static_cast<int64_t>(unsignedLsbFirst(f, d, 3)), e, 11, separator);
         break;
     case 0x4:
-        if (fabricationNumber)
-            text = hexMsbFirst(f, d, 4);
-        else
+        if (fabricationNumber) {
+            text.clear();
+            appendHexMsbFirst(text, f, d, 4);
+        } else
             renderScaledTo(text, static_cast<int32_t>(static_cast<uint32_t>(unsignedLsbFirst(f, d, 4))), e, 13,
                            separator);
         break;
@@ -461,13 +462,15 @@ FieldExtent renderDataField(std::string& text, const ReceiverFrame& f, int d, ui
         decodeReal(text, f, d, factor, separator);
         break;
     case 0x6:
-        if (fabricationNumber)
-            text = hexMsbFirst(f, d, 6);
-        else
+        if (fabricationNumber) {
+            text.clear();
+            appendHexMsbFirst(text, f, d, 6);
+        } else
             renderScaledTo(text, static_cast<int64_t>(unsignedLsbFirst(f, d, 6)), e, 15, separator);
         break;
     case 0x7:
-        text = "64-bit integer not supported, but hex is: 0x" + hexMsbFirst(f, d, 8);
+        text.assign("64-bit integer not supported, but hex is: 0x");
+        appendHexMsbFirst(text, f, d, 8);
         break;
     case 0x8:
         text.assign("Unrecognizable DIF, not decoded ");
@@ -478,9 +481,10 @@ FieldExtent renderDataField(std::string& text, const ReceiverFrame& f, int d, ui
     case 0xC:
     case 0xE: {
         static const int precision[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 11, 13, 0, 15, 0};
-        if (fabricationNumber && coding >= 0xB)
-            text = hexMsbFirst(f, d, r.length);
-        else if (readBcd(f, d, r.length, bcd))
+        if (fabricationNumber && coding >= 0xB) {
+            text.clear();
+            appendHexMsbFirst(text, f, d, r.length);
+        } else if (readBcd(f, d, r.length, bcd))
             renderScaledTo(text, bcd, e, precision[coding], separator);
         else
             text.assign("Exception ");
