@@ -28,6 +28,11 @@ public:
     // The chosen path, or nothing when the operator cancels.
     virtual std::optional<std::string> askSaveFile(const FileDialogSpec& spec) = 0;
     virtual std::optional<std::string> askOpenFile(const FileDialogSpec& spec) = 0;
+    // A password typed without echo; nothing when the operator cancels or nobody can be asked.
+    virtual std::optional<std::string> askPassword(const std::string& /*caption*/, const std::string& /*text*/)
+    {
+        return std::nullopt;
+    }
 };
 
 } // namespace palvero

@@ -32,4 +32,14 @@ std::optional<std::string> ScriptedOperator::askOpenFile(const FileDialogSpec& s
     return askSaveFile(spec);
 }
 
+std::optional<std::string> ScriptedOperator::askPassword(const std::string& caption, const std::string& text)
+{
+    messages.push_back({caption, text, MessageIcon::Question});
+    if (passwordAnswers.empty())
+        return std::nullopt;
+    auto answer = passwordAnswers.front();
+    passwordAnswers.pop_front();
+    return answer;
+}
+
 } // namespace palvero::test

@@ -22,12 +22,14 @@ public:
     bool askYesNo(const std::string& caption, const std::string& text, MessageIcon icon) override;
     std::optional<std::string> askSaveFile(const FileDialogSpec& spec) override;
     std::optional<std::string> askOpenFile(const FileDialogSpec& spec) override;
+    std::optional<std::string> askPassword(const std::string& caption, const std::string& text) override;
 
     // Scripted answers, taken in order; a missing answer is No / Cancel.
     std::deque<bool> yesNoAnswers;
     std::deque<std::optional<std::string>> fileAnswers;
+    std::deque<std::optional<std::string>> passwordAnswers;
 
-    std::vector<Message> messages;   // boxes shown, Yes/No questions included
+    std::vector<Message> messages;   // boxes shown, Yes/No and password questions included
     std::vector<FileDialogSpec> dialogs;
 };
 
