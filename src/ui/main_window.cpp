@@ -2,6 +2,7 @@
 
 #include "about_window.h"
 #include "cell_text.h"
+#include "central_link.h"
 #include "enter_key_window.h"
 #include "full_decode_window.h"
 #include "elided_label.h"
@@ -73,6 +74,7 @@ TForm1::TForm1(MainWindowContext context, QWidget* parent)
 
     m_reading.onStateChanged = [this](const ReadingControl::State& s) { readingStateChanged(s); };
     buildFieldFeatures();
+    buildCentralFeatures();
     readingStateChanged({});
 }
 
@@ -519,6 +521,8 @@ void TForm1::closeEvent(QCloseEvent* event)
         saveMeasurements();
     if (m_context.settings.SaveMeters)
         saveNewMeters();
+    if (m_central->sendOnStop())
+        m_central->sendReadings(CentralLink::SendWhen::Exit);
     saveGeometryToSettings();
     event->accept();
 }

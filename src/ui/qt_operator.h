@@ -21,6 +21,7 @@ public:
     bool askYesNo(const std::string& caption, const std::string& text, MessageIcon icon) override;
     std::optional<std::string> askSaveFile(const FileDialogSpec& spec) override;
     std::optional<std::string> askOpenFile(const FileDialogSpec& spec) override;
+    std::optional<std::string> askPassword(const std::string& caption, const std::string& text) override;
 
     // "CSV|*.csv|TXT|*.txt" as Qt writes it: "CSV (*.csv);;TXT (*.txt)".
     static QString qtFilter(const std::string& filter);
