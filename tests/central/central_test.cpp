@@ -143,6 +143,28 @@ TEST(Outbox, EveryFieldSurvivesItsLine)
     }
 }
 
+TEST(Outbox, ALineWrittenByAnEarlierRunStillReads)
+{
+    // The outbox outlives program versions: its form stays.
+    const std::string line = readFile(std::string(PALVERO_FUZZ_CORPUS) + "/outbox/reading.txt");
+    OutboxReading r;
+    ASSERT_TRUE(Outbox::decode(line.substr(0, line.find('\n')), r));
+    EXPECT_EQ(r.id, "0b9a3c5e-1f2d-4c3b-8a79-6e5d4c3b2a19");
+    EXPECT_EQ(r.heardAt, "2026-05-04T09:30:00.123Z");
+    EXPECT_EQ(r.laptop, "laptop\t7");
+    EXPECT_EQ(r.mainValue, "1,250");
+    EXPECT_EQ(r.additional, (std::vector<std::string>{"back\\slash", "\xE9t\xE9"}));
+    EXPECT_TRUE(r.decrypted);
+    EXPECT_EQ(r.telegram, (std::vector<uint8_t>{0x68, 0x0A, 0x00, 0xFF, 0x16}));
+    TempDir dir;
+    writeFile(dir / kOutboxFileName, line);
+    Outbox outbox(dir.path());
+    std::string error;
+    ASSERT_TRUE(outbox.load(error));
+    EXPECT_EQ(outbox.waitingCount(), 0) << "the second line confirms the first";
+    EXPECT_EQ(outbox.damagedCount(), 0);
+}
+
 TEST(ReadingSender, CopyLinesEscapeWhatWouldEndAFieldOrARow)
 {
     OutboxReading r = reading(0);
