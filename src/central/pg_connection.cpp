@@ -133,10 +133,11 @@ std::unique_ptr<PgConnection> PgConnection::open(const std::string& conninfo, co
         outcome = Outcome::failed(Outcome::Kind::NotConfigured, "no central database is set");
         return nullptr;
     }
-    // A default time-out first, so that one in the connection text wins; the password
-    // last, so that an asked one wins over a stale one.
-    std::vector<const char*> keys{"connect_timeout", "fallback_application_name", "dbname"};
-    std::vector<const char*> values{"10", "palvero", conninfo.c_str()};
+    // Time-outs first, so that those of the connection text win: without a network the
+    // laptop waits seconds, not minutes, at a Stop. The password last, so that an asked
+    // one wins over a stale one.
+    std::vector<const char*> keys{"connect_timeout", "tcp_user_timeout", "fallback_application_name", "dbname"};
+    std::vector<const char*> values{"5", "20000", "palvero", conninfo.c_str()};
     if (!password.empty()) {
         keys.push_back("password");
         values.push_back(password.c_str());
