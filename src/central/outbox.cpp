@@ -2,6 +2,7 @@
 
 #include "crc16.h"
 #include "durable_file.h"
+#include "receiver_frame.h"
 
 #include <openssl/rand.h>
 
@@ -41,17 +42,6 @@ void escapeInto(std::string& out, std::string_view text)
     }
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool unescape(std::string_view field, std::string& out)
 {
     out.clear();
@@ -70,8 +60,8 @@ bool unescape(std::string_view field, std::string& out)
         case 'x': {
             if (i + 2 >= field.size())
                 return false;
-            const int high = hexValue(field[i + 1]);
-            const int low = hexValue(field[i + 2]);
+            const int high = hexDigitValue(field[i + 1]);
+            const int low = hexDigitValue(field[i + 2]);
             if (high < 0 || low < 0)
                 return false;
             out += static_cast<char>(high << 4 | low);
@@ -150,7 +140,7 @@ bool isReadingId(std::string_view id)
         return false;
     for (size_t i = 0; i < id.size(); ++i) {
         const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-        if (dash ? id[i] != '-' : hexValue(id[i]) < 0)
+        if (dash ? id[i] != '-' : hexDigitValue(id[i]) < 0)
             return false;
     }
     return true;
@@ -259,8 +249,8 @@ bool Outbox::decode(std::string_view line, OutboxReading& r)
         return false;
     r.telegram.clear();
     for (size_t i = 0; i < hex.size(); i += 2) {
-        const int high = hexValue(hex[i]);
-        const int low = hexValue(hex[i + 1]);
+        const int high = hexDigitValue(hex[i]);
+        const int low = hexDigitValue(hex[i + 1]);
         if (high < 0 || low < 0)
             return false;
         r.telegram.push_back(static_cast<uint8_t>(high << 4 | low));

@@ -260,6 +260,14 @@ void CentralWindowTest::readingsAreSentAtStopWhenSet()
     QCOMPARE(int(h.op.messages.size()), 1);
     QCOMPARE(h.window->table().readerLog.back(), std::string("Central database: Readings sent: 3."));
 
+    // The exit sends what the last walk heard before the window goes.
+    h.window->Butt_read->click();
+    h.port.arrive(meterFrame("10000001"));
+    h.op.yesNoAnswers = {true};
+    QVERIFY(h.window->close());
+    QCOMPARE(count("SELECT count(*) FROM readings"), before + 4);
+    QCOMPARE(h.window->central().waitingCount(), 0);
+
     // At Stop without the server the reading goes on as before: no box, the outbox waits.
     Harness away("[Palvero]\r\nCentralDatabase=host=/nonexistent dbname=x\r\nCentralSendOnStop=1\r\n");
     away.read({"10000001"});
