@@ -38,6 +38,22 @@ std::string connectionString(std::string_view setting)
     return "service=" + text;
 }
 
+bool namesPassword(const std::string& conninfo)
+{
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &error);
+    if (error)
+        PQfreemem(error);
+    if (!options)
+        return false; // libpq says what is wrong with it when connecting
+    bool found = false;
+    for (PQconninfoOption* o = options; o->keyword; ++o)
+        if (std::string_view(o->keyword) == "password" && o->val && *o->val)
+            found = true;
+    PQconninfoFree(options);
+    return found;
+}
+
 PgResult::PgResult(pg_result* r)
     : m_result(r)
 {

@@ -18,6 +18,10 @@ namespace palvero::central {
 // Empty when nothing is set.
 std::string connectionString(std::string_view setting);
 
+// True when the connection text itself holds a password, which the settings file must
+// never keep.
+bool namesPassword(const std::string& conninfo);
+
 // One statement's result; owns the libpq result.
 class PgResult {
 public:

@@ -38,10 +38,12 @@ const char* whatWentWrong(Outcome::Kind kind)
         return "A file in the data folder cannot be read or written.";
     case Outcome::Kind::Cancelled:
         return "Cancelled.";
+    case Outcome::Kind::BadInput:
+        return "CentralDatabase in palvero.ini holds a password: remove it, and keep the password in libpq's"
+               " password file (~/.pgpass) or type it when asked.";
     case Outcome::Kind::Ok:
     case Outcome::Kind::NotConfigured:
     case Outcome::Kind::ServerError:
-    case Outcome::Kind::BadInput:
         break;
     }
     return "The central database reported an error.";
@@ -111,6 +113,10 @@ bool CentralLink::telegramRead(const MeterTable& table, int row, const TelegramP
 std::unique_ptr<central::PgConnection> CentralLink::openConnection(Outcome& outcome)
 {
     const std::string conninfo = central::connectionString(m_config.database);
+    if (central::namesPassword(conninfo)) {
+        outcome = Outcome::failed(Outcome::Kind::BadInput, "");
+        return nullptr;
+    }
     auto db = central::PgConnection::open(conninfo, m_password, outcome);
     if (!db && outcome.kind == Outcome::Kind::NeedsPassword) {
         const auto password = m_op.askPassword(kCentralCaption, kPasswordText);
@@ -135,7 +141,7 @@ void CentralLink::tell(const std::string& what, const Outcome& outcome, bool box
     text += "\n" + what;
     if (readerLog)
         readerLog("Central database: " + text);
-    if (outcome.kind != Outcome::Kind::Cancelled && outcome.kind != Outcome::Kind::FileError)
+    if (!outcome.detail.empty() && outcome.kind != Outcome::Kind::FileError)
         m_log.LogErrorText("Central database: " + outcome.detail);
     if (box)
         m_op.showMessage(kCentralCaption, text,

@@ -113,6 +113,7 @@ private:
     long count(const std::string& sql);
 
     test::TestServer* m_server = nullptr;
+    std::string m_why; // when there is no server
     std::string m_database;
     std::string m_anna;
 };
@@ -120,8 +121,7 @@ private:
 void CentralWindowTest::initTestCase()
 {
     QApplication::setQuitOnLastWindowClosed(false);
-    std::string why;
-    m_server = test::TestServer::get(why);
+    m_server = test::TestServer::get(m_why);
     if (m_server) {
         m_database = m_server->newDatabase("window");
         auto admin = m_server->connect(m_server->adminOf(m_database));
@@ -168,7 +168,7 @@ void CentralWindowTest::withoutACentralDatabaseNothingChanges()
 void CentralWindowTest::routesComeInAndReadingsGoOutFromTheToolsMenu()
 {
     if (!m_server)
-        QSKIP("no PostgreSQL server for this test run");
+        QSKIP(m_why.c_str());
     Harness h(section());
     QCOMPARE(h.window->StatusPanel_outbox->text(), QString("Readings to send: 0"));
     h.read({"10000001", "99999999"});
@@ -214,7 +214,7 @@ void CentralWindowTest::routesComeInAndReadingsGoOutFromTheToolsMenu()
 void CentralWindowTest::refusedAndUnreachableServersLoseNothing()
 {
     if (!m_server)
-        QSKIP("no PostgreSQL server for this test run");
+        QSKIP(m_why.c_str());
     struct Case {
         const char* name;
         std::string section;
@@ -226,6 +226,8 @@ void CentralWindowTest::refusedAndUnreachableServersLoseNothing()
         {"password not given", section(), std::nullopt, "The central database needs a password.\n"},
         {"no server", "[Palvero]\r\nCentralDatabase=host=/nonexistent dbname=x\r\n", std::nullopt,
          "The central database cannot be reached.\n"},
+        {"password in the settings", "[Palvero]\r\nCentralDatabase=host=/nonexistent password=secret\r\n",
+         std::nullopt, "CentralDatabase in palvero.ini holds a password: remove it"},
     };
     for (const Case& c : cases) {
         Harness h(c.section);
@@ -247,7 +249,7 @@ void CentralWindowTest::refusedAndUnreachableServersLoseNothing()
 void CentralWindowTest::readingsAreSentAtStopWhenSet()
 {
     if (!m_server)
-        QSKIP("no PostgreSQL server for this test run");
+        QSKIP(m_why.c_str());
     const long before = count("SELECT count(*) FROM readings");
     Harness h(section(true));
     h.op.passwordAnswers = {std::string(kPassword)};

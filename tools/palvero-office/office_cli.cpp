@@ -125,7 +125,9 @@ int runOffice(const std::vector<std::string>& args, std::ostream& out, std::ostr
         for (const std::string& e : result.errors)
             err << words[2] << ": " << e << "\n";
         if (done)
-            out << result.lines << " lines: " << result.routes << " routes, " << result.meters << " meters imported\n";
+            out << result.lines << (result.lines == 1 ? " line: " : " lines: ") << result.routes
+                << (result.routes == 1 ? " route, " : " routes, ") << result.meters
+                << (result.meters == 1 ? " meter imported\n" : " meters imported\n");
         else if (!result.errors.empty())
             err << "palvero-office: nothing imported\n";
     } else if (command == "progress") {
