@@ -1,6 +1,7 @@
 // The central database against a real PostgreSQL server (started by pg_server.sh).
 
 #include "formats.h"
+#include "office_cli.h"
 #include "meters_file.h"
 #include "my_routes.h"
 #include "office.h"
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -458,6 +460,44 @@ TEST_F(CentralDb, ProgressAndExportShowTheDaysReadings)
               "1;11110001;KAM;;;Water;12,500;m3;-70;12:00:00;04.05.2026;;68 44 2D 2C 01 00 11 11 01 11;17;;"
               "Main street 1;7,000 m3;\r\n"
               "2;11110002;KAM;;;Water;;;;12:01:00;04.05.2026;;68;;;Main street 3;;\r\n");
+}
+
+TEST_F(CentralDb, TheOfficeToolSaysWhatItDidAndExitsWithItsCode)
+{
+    setUpDatabase("cli");
+    const std::string db = server->adminOf(database);
+    TempDir folder;
+    writeFile(folder / "routes.csv", "North;" + anna + ";2026-05-04;11110001;\n");
+    const std::string routes = (folder / "routes.csv").string();
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string out; // what standard output starts with
+        std::string err; // what standard error starts with
+    };
+    const Case cases[] = {
+        {{"--db", db, "schema"}, 0, "schema version " + std::to_string(latestSchemaVersion()) + "\n", ""},
+        {{"--db", db, "routes", "import", routes}, 0, "1 line: 1 route, 1 meter imported\n", ""},
+        {{"--db", db, "progress", "2026-05-04"}, 0, "Route North (" + anna + ", 2026-05-04): read 0 of 1\n", ""},
+        {{"--db", db, "progress", "2026-05-05"}, 0, "No routes on 2026-05-05\n", ""},
+        {{"--db", db, "export", "2026-05-04", "2026-05-04", (folder / "out.csv").string()}, 0, "0 readings written", ""},
+        {{"--db", server->as(database, anna), "progress"}, 1, "", "palvero-office: the database wants a password"},
+        {{"--db", db, "progress", "04.05.2026"}, 2, "", "palvero-office: \"04.05.2026\" is not a day"},
+        {{"--db", db, "export", "2026-05-04", (folder / "out.csv").string()}, 2, "", "usage: palvero-office"},
+        {{"routes", "export", routes}, 2, "", "usage: palvero-office"},
+        {{"--help"}, 0, "usage: palvero-office", ""},
+    };
+    FixedFormats formats;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        std::ostringstream out, err;
+        EXPECT_EQ(runOffice(c.args, out, err, formats, nullptr), c.code) << err.str();
+        EXPECT_EQ(out.str().substr(0, c.out.size()), c.out);
+        EXPECT_EQ(err.str().substr(0, c.err.size()), c.err);
+        if (c.out.empty()) {
+            EXPECT_EQ(out.str(), "");
+        }
+    }
 }
 
 } // namespace
