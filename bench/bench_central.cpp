@@ -108,7 +108,7 @@ void BM_SendReadings(benchmark::State& state)
         auto db = connectTo(kDatabase, "bench_operator", "bench");
         state.ResumeTiming();
 
-        ReadingSender sender(*db, outbox, static_cast<int>(state.range(0)));
+        ReadingSender sender(*db, outbox, palvero::CodePage::Windows1252, static_cast<int>(state.range(0)));
         Outcome outcome;
         bool ok = sender.begin(outcome);
         while (ok && !sender.done())
@@ -137,10 +137,9 @@ void BM_OutboxAdd(benchmark::State& state)
     fs::create_directories(folder);
     Outbox outbox(folder);
     const OutboxReading r = reading(1);
-    std::string error;
     for (auto _ : state)
-        if (!outbox.add(r, error))
-            state.SkipWithError(error.c_str());
+        if (const palvero::WriteOutcome added = outbox.add(r); !added)
+            state.SkipWithError(added.error.c_str());
     fs::remove_all(folder);
     state.SetItemsProcessed(state.iterations());
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "safe_file.h"
+
 #include <string>
 
 namespace palvero::central {
@@ -24,9 +26,12 @@ struct Outcome {
 
     Kind kind = Kind::Ok;
     std::string detail;
+    // For a FileError that a write met: why (a full disk is told as such).
+    WriteFailure cause = WriteFailure::None;
 
     bool ok() const { return kind == Kind::Ok; }
     static Outcome failed(Kind kind, std::string detail) { return {kind, std::move(detail)}; }
+    static Outcome fileFailed(const WriteOutcome& write) { return {Kind::FileError, write.error, write.failure}; }
 };
 
 } // namespace palvero::central

@@ -2,7 +2,6 @@
 
 #include "cell_codec.h"
 #include "csv.h"
-#include "durable_file.h"
 #include "meters_file.h"
 #include "pg_connection.h"
 
@@ -31,7 +30,7 @@ std::string plain(std::string text)
 
 } // namespace
 
-bool fetchMyRoutes(PgConnection& db, const std::string& fromDay, std::vector<Route>& routes,
+bool fetchMyRoutes(PgConnection& db, const std::string& fromDay, CodePage page, std::vector<Route>& routes,
                    std::vector<std::string>& problems, Outcome& outcome)
 {
     routes.clear();
@@ -46,11 +45,13 @@ bool fetchMyRoutes(PgConnection& db, const std::string& fromDay, std::vector<Rou
         const std::string day = r.text(i, 1);
         if (routes.empty() || routes.back().name != name || routes.back().day != day)
             routes.push_back(Route{name, day, {}});
-        const auto id = cellText(r.text(i, 2));
-        const auto key = cellText(r.text(i, 3));
+        const auto id = cellText(r.text(i, 2), page);
+        const auto key = cellText(r.text(i, 3), page);
         if (!id || !key || id->size() > MeterKeyRecord::kIdCapacity || key->size() > MeterKeyRecord::kKeyCapacity) {
-            problems.push_back("Meter " + r.text(i, 2) + " of route " + name
-                               + " cannot be kept in meters.mrv: its ID or key does not fit");
+            problems.push_back("Meter " + r.text(i, 2) + " of route " + name + " cannot be kept in meters.mrv: its ID or key "
+                               + (id && key ? std::string("does not fit")
+                                            : std::string("holds a character that ") + codePageName(page)
+                                                + " cannot hold"));
             continue;
         }
         routes.back().meters.push_back(RouteMeter{*id, *key, r.text(i, 4)});
@@ -92,9 +93,8 @@ bool applyRoutePlan(const RoutePlan& plan, bool changeKeys, MetersFile& meters, 
     auto save = [&](const std::string& id, const std::string& key) {
         if (meters.SaveMeter(id, key) != MetersFile::SaveFailed)
             return true;
-        outcome = Outcome::failed(Outcome::Kind::FileError, meters.lastOutcome().error.empty()
-                                                                ? "meters.mrv cannot be written"
-                                                                : meters.lastOutcome().error);
+        const FileOutcome& failed = meters.lastOutcome();
+        outcome = Outcome::fileFailed({failed.cause, failed.error.empty() ? "meters.mrv cannot be written" : failed.error});
         return false;
     };
     for (const RouteMeter& m : plan.added)
@@ -108,24 +108,24 @@ bool applyRoutePlan(const RoutePlan& plan, bool changeKeys, MetersFile& meters, 
     return true;
 }
 
-bool saveRoutes(const std::filesystem::path& dataFolder, const std::vector<Route>& routes, Outcome& outcome)
+bool saveRoutes(const std::filesystem::path& dataFolder, const std::vector<Route>& routes, CodePage page,
+                Outcome& outcome)
 {
     std::string text = kRoutesHeader;
     text += '\n';
     for (const Route& route : routes)
         for (const RouteMeter& m : route.meters)
-            text += plain(route.name) + '\t' + route.day + '\t' + databaseText(m.meterId) + '\t' + plain(m.address)
+            text += plain(route.name) + '\t' + route.day + '\t' + databaseText(m.meterId, page) + '\t' + plain(m.address)
                 + '\n';
-    std::string error;
-    if (!replaceDurably(dataFolder / kRoutesFileName, text, error)) {
-        outcome = Outcome::failed(Outcome::Kind::FileError, error);
+    if (const WriteOutcome written = replaceFile(dataFolder / kRoutesFileName, text); !written) {
+        outcome = Outcome::fileFailed(written);
         return false;
     }
     outcome = {};
     return true;
 }
 
-std::vector<Route> readRoutes(const std::filesystem::path& dataFolder)
+std::vector<Route> readRoutes(const std::filesystem::path& dataFolder, CodePage page)
 {
     std::vector<Route> routes;
     std::vector<std::string> lines;
@@ -146,7 +146,7 @@ std::vector<Route> readRoutes(const std::filesystem::path& dataFolder)
         }
         if (f.size() != 4)
             continue;
-        const auto id = cellText(f[2]);
+        const auto id = cellText(f[2], page);
         if (!id)
             continue;
         if (routes.empty() || routes.back().name != f[0] || routes.back().day != f[1])
@@ -156,10 +156,10 @@ std::vector<Route> readRoutes(const std::filesystem::path& dataFolder)
     return routes;
 }
 
-std::vector<std::string> routeMeterIds(const std::filesystem::path& dataFolder)
+std::vector<std::string> routeMeterIds(const std::filesystem::path& dataFolder, CodePage page)
 {
     std::vector<std::string> ids;
-    for (const Route& route : readRoutes(dataFolder))
+    for (const Route& route : readRoutes(dataFolder, page))
         for (const RouteMeter& m : route.meters)
             ids.push_back(m.meterId);
     return ids;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "central_outcome.h"
+#include "code_page.h"
 
 #include <filesystem>
 #include <string>
@@ -29,9 +30,10 @@ struct Route {
 };
 
 // The connected operator's routes from `fromDay` (YYYY-MM-DD) on, by day and name, with
-// their meters in walking order. A meter whose ID or key cannot be written as the meters
-// file writes it is left out and named in `problems`.
-bool fetchMyRoutes(PgConnection& db, const std::string& fromDay, std::vector<Route>& routes,
+// their meters in walking order, IDs and keys in `page`. A meter whose ID or key cannot be
+// written as the meters file writes it (too long, or a character `page` lacks) is left out
+// and named in `problems`.
+bool fetchMyRoutes(PgConnection& db, const std::string& fromDay, CodePage page, std::vector<Route>& routes,
                    std::vector<std::string>& problems, Outcome& outcome);
 
 // What taking the routes into meters.mrv would change.
@@ -52,9 +54,11 @@ bool applyRoutePlan(const RoutePlan& plan, bool changeKeys, MetersFile& meters, 
 
 // The routes kept in the data folder (routes.txt, without keys: they are in meters.mrv),
 // so that the walk's order survives a restart without a network; written anew as one step.
-bool saveRoutes(const std::filesystem::path& dataFolder, const std::vector<Route>& routes, Outcome& outcome);
-std::vector<Route> readRoutes(const std::filesystem::path& dataFolder);
+// The file is UTF-8; meter IDs cross it in `page`.
+bool saveRoutes(const std::filesystem::path& dataFolder, const std::vector<Route>& routes, CodePage page,
+                Outcome& outcome);
+std::vector<Route> readRoutes(const std::filesystem::path& dataFolder, CodePage page);
 // The meter IDs of the kept routes in walking order; empty when none are kept.
-std::vector<std::string> routeMeterIds(const std::filesystem::path& dataFolder);
+std::vector<std::string> routeMeterIds(const std::filesystem::path& dataFolder, CodePage page);
 
 } // namespace palvero::central

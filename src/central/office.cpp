@@ -2,7 +2,6 @@
 
 #include "cell_codec.h"
 #include "csv.h"
-#include "durable_file.h"
 #include "formats.h"
 #include "meter_table.h"
 #include "pg_connection.h"
@@ -169,7 +168,7 @@ Day today()
     return Day{now.year, now.month, now.day};
 }
 
-bool importRoutes(PgConnection& db, const std::filesystem::path& csv, const std::string& separator,
+bool importRoutes(PgConnection& db, const std::filesystem::path& csv, const std::string& separator, CodePage page,
                   RoutesImport& result, Outcome& outcome)
 {
     result = {};
@@ -197,7 +196,7 @@ bool importRoutes(PgConnection& db, const std::filesystem::path& csv, const std:
     std::map<std::pair<std::string, std::string>, std::set<std::string>> routeMeters;
     std::unordered_map<std::string, std::string> keys;
     for (size_t i = 0; i < lines.size(); ++i) {
-        const std::string text = utf8 ? lines[i] : databaseText(lines[i]);
+        const std::string text = utf8 ? lines[i] : databaseText(lines[i], page);
         if (trimmed(text).empty())
             continue;
         ++result.lines;
@@ -311,7 +310,8 @@ std::string progressText(const Day& day, const std::vector<RouteProgressReport>&
 }
 
 bool exportReadings(PgConnection& db, const Day& from, const Day& to, const std::filesystem::path& file,
-                    const std::string& separator, const Formats& formats, ReadingsExport& result, Outcome& outcome)
+                    const std::string& separator, CodePage page, const Formats& formats, ReadingsExport& result,
+                    Outcome& outcome)
 {
     result = {};
     std::string values;
@@ -334,10 +334,15 @@ bool exportReadings(PgConnection& db, const Day& from, const Day& to, const std:
         count = std::max(count, std::min(kMaxAdditional, std::stoi(r.text(i, 9))));
     const int columns = col::Fixed + count;
 
-    auto cell = [&](const std::string& utf8) { return *cellText(utf8, &result.replaced); };
+    auto cell = [&](const std::string& utf8) { return *cellText(utf8, page, &result.replaced); };
     std::string text;
     std::vector<std::string> cells(static_cast<size_t>(columns));
     for (int i = 0; i < r.rows(); ++i) {
+        const std::optional<std::string> meterId = cellText(r.text(i, 0), page);
+        if (!meterId) {
+            ++result.leftOut;
+            continue;
+        }
         std::fill(cells.begin(), cells.end(), std::string());
         const DateTime heard = localTime(static_cast<std::time_t>(std::stoll(r.text(i, 6))));
         const std::string hex = upper(r.text(i, 7));
@@ -346,8 +351,8 @@ bool exportReadings(PgConnection& db, const Day& from, const Day& to, const std:
             telegram += hex.substr(k, 2) + " ";
         if (!telegram.empty())
             telegram.pop_back();
-        cells[col::No] = std::to_string(i + 1);
-        cells[col::MeterId] = cell(r.text(i, 0));
+        cells[col::No] = std::to_string(result.rows + 1);
+        cells[col::MeterId] = *meterId;
         cells[col::Mfr] = cell(r.text(i, 1));
         cells[col::Medium] = cell(r.text(i, 2));
         cells[col::MainValue] = cell(r.text(i, 3));
@@ -365,9 +370,8 @@ bool exportReadings(PgConnection& db, const Day& from, const Day& to, const std:
         text += csvLine(cells, separator);
         ++result.rows;
     }
-    std::string error;
-    if (!replaceDurably(file, text, error)) {
-        outcome = Outcome::failed(Outcome::Kind::FileError, error);
+    if (const WriteOutcome written = replaceFile(file, text); !written) {
+        outcome = Outcome::fileFailed(written);
         return false;
     }
     outcome = {};

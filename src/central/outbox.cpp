@@ -1,16 +1,16 @@
 #include "outbox.h"
 
 #include "crc16.h"
+#include "csv.h"
 #include "durable_file.h"
 #include "receiver_frame.h"
 
 #include <openssl/rand.h>
 
 #include <charconv>
+#include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <random>
-#include <sstream>
 
 namespace palvero::central {
 
@@ -110,26 +110,18 @@ bool openSeal(std::string_view line, std::vector<std::string_view>& fields)
     return true;
 }
 
-bool readWholeFile(const fs::path& p, std::string& text, bool& missing, std::string& error)
+// A missing outbox is an empty one; one that cannot be read is never taken for empty or
+// shorter than it is, since compact() would write that back.
+bool readOutbox(const fs::path& p, std::string& text, std::string& error)
 {
     std::error_code ec;
-    missing = !fs::exists(p, ec);
+    const bool exists = fs::exists(p, ec);
     text.clear();
-    if (missing)
-        return true;
-    std::ifstream in(p, std::ios::binary);
-    if (!in) {
-        error = "Cannot read " + p.string();
+    if (ec) {
+        error = "Cannot reach " + p.string() + ": " + ec.message();
         return false;
     }
-    std::ostringstream s;
-    s << in.rdbuf();
-    if (in.bad()) {
-        error = "Cannot read " + p.string();
-        return false;
-    }
-    text = s.str();
-    return true;
+    return !exists || readWholeFile(p, text, error);
 }
 
 // The server takes these as they stand, so a line whose ID or time it would refuse is no
@@ -282,8 +274,7 @@ Outbox::Outbox(fs::path dataFolder)
 
 bool Outbox::scan(Scan& s, std::string& error) const
 {
-    bool missing = false;
-    if (!readWholeFile(m_path, s.text, missing, error))
+    if (!readOutbox(m_path, s.text, error))
         return false;
     s.endsInsideLine = !s.text.empty() && s.text.back() != '\n';
     std::vector<std::pair<std::string_view, std::string>> readings;
@@ -336,21 +327,21 @@ bool Outbox::load(std::string& error)
     return true;
 }
 
-bool Outbox::append(const std::string& lines, std::string& error)
+WriteOutcome Outbox::append(const std::string& lines)
 {
     // A line cut short by a crash stays a line of its own, and damaged.
-    if (!appendDurably(m_path, m_endsInsideLine ? "\n" + lines : lines, error))
-        return false;
-    m_endsInsideLine = false;
-    return true;
+    WriteOutcome outcome = appendDurably(m_path, m_endsInsideLine ? "\n" + lines : lines);
+    // After a failed write the file may end inside a line; an empty line costs nothing.
+    m_endsInsideLine = !outcome.ok();
+    return outcome;
 }
 
-bool Outbox::add(const OutboxReading& reading, std::string& error)
+WriteOutcome Outbox::add(const OutboxReading& reading)
 {
-    if (!append(encode(reading) + "\n", error))
-        return false;
-    m_waiting.insert(reading.id);
-    return true;
+    WriteOutcome outcome = append(encode(reading) + "\n");
+    if (outcome)
+        m_waiting.insert(reading.id);
+    return outcome;
 }
 
 bool Outbox::waitingReadings(std::vector<OutboxReading>& readings, std::string& error)
@@ -368,7 +359,7 @@ bool Outbox::waitingReadings(std::vector<OutboxReading>& readings, std::string& 
     return true;
 }
 
-bool Outbox::confirm(const std::vector<std::string>& ids, std::string& error)
+WriteOutcome Outbox::confirm(const std::vector<std::string>& ids)
 {
     std::string lines;
     for (const std::string& id : ids) {
@@ -379,33 +370,36 @@ bool Outbox::confirm(const std::vector<std::string>& ids, std::string& error)
         lines += '\n';
     }
     if (lines.empty())
-        return true;
-    if (!append(lines, error))
-        return false;
+        return {};
+    WriteOutcome outcome = append(lines);
+    if (!outcome)
+        return outcome;
     for (const std::string& id : ids)
         m_waiting.erase(id);
     m_confirmations += static_cast<int>(ids.size());
-    return true;
+    return outcome;
 }
 
-bool Outbox::compact(std::string& error)
+WriteOutcome Outbox::compact()
 {
     Scan s;
+    std::string error;
     if (!scan(s, error))
-        return false;
+        return {WriteFailure::Other, error};
     std::string text;
     text.reserve(s.text.size());
     for (std::string_view line : s.damagedLines)
         text.append(line).append("\n");
     for (std::string_view line : s.readingLines)
         text.append(line).append("\n");
-    if (!replaceDurably(m_path, text, error))
-        return false;
+    WriteOutcome outcome = replaceFile(m_path, text);
+    if (!outcome)
+        return outcome;
     m_waiting = std::unordered_set<std::string>(s.waitingIds.begin(), s.waitingIds.end());
     m_damaged = static_cast<int>(s.damagedLines.size());
     m_confirmations = 0;
     m_endsInsideLine = false;
-    return true;
+    return outcome;
 }
 
 } // namespace palvero::central

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "safe_file.h"
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -53,13 +55,16 @@ public:
     int damagedCount() const { return m_damaged; }
     bool hasConfirmations() const { return m_confirmations > 0; }
 
-    bool add(const OutboxReading& reading, std::string& error);
+    // The reading on the disk; after a failure (a full disk, say) the next reading still
+    // starts a line of its own.
+    WriteOutcome add(const OutboxReading& reading);
     // The readings waiting now, in the order they were heard (read from the file).
     bool waitingReadings(std::vector<OutboxReading>& readings, std::string& error);
     // The server holds these readings; they no longer wait.
-    bool confirm(const std::vector<std::string>& ids, std::string& error);
-    // Writes the file anew without the confirmed readings; damaged lines are kept.
-    bool compact(std::string& error);
+    WriteOutcome confirm(const std::vector<std::string>& ids);
+    // Writes the file anew without the confirmed readings; damaged lines are kept. A failure
+    // leaves the file as it was.
+    WriteOutcome compact();
 
     // One reading as its line (without the line end), and back; false for a damaged line.
     static std::string encode(const OutboxReading& reading);
@@ -68,7 +73,7 @@ public:
 private:
     struct Scan;
     bool scan(Scan& result, std::string& error) const;
-    bool append(const std::string& lines, std::string& error);
+    WriteOutcome append(const std::string& lines);
 
     std::filesystem::path m_path;
     std::unordered_set<std::string> m_waiting;

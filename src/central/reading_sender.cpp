@@ -42,14 +42,14 @@ void copyField(std::string& out, std::string_view text)
 }
 
 // An array literal of quoted elements: {"a","b \"c\""}.
-std::string arrayLiteral(const std::vector<std::string>& values)
+std::string arrayLiteral(const std::vector<std::string>& values, CodePage page)
 {
     std::string out = "{";
     for (size_t i = 0; i < values.size(); ++i) {
         if (i)
             out += ',';
         out += '"';
-        for (char c : databaseText(values[i])) {
+        for (char c : databaseText(values[i], page)) {
             if (c == '"' || c == '\\')
                 out += '\\';
             out += c;
@@ -72,11 +72,11 @@ std::string rssiField(const std::string& cell)
 
 } // namespace
 
-std::string copyLine(const OutboxReading& r)
+std::string copyLine(const OutboxReading& r, CodePage page)
 {
     std::string line;
-    auto text = [&line](std::string_view cell) {
-        copyField(line, databaseText(cell));
+    auto text = [&line, page](std::string_view cell) {
+        copyField(line, databaseText(cell, page));
         line += '\t';
     };
     text(r.id);
@@ -89,7 +89,7 @@ std::string copyLine(const OutboxReading& r)
     line += '\t';
     text(r.mainValue);
     text(r.unit);
-    copyField(line, arrayLiteral(r.additional));
+    copyField(line, arrayLiteral(r.additional, page));
     line += r.decrypted ? "\tt\t\\\\x" : "\tf\t\\\\x";
     for (uint8_t b : r.telegram) {
         line += kHex[b >> 4];
@@ -99,9 +99,10 @@ std::string copyLine(const OutboxReading& r)
     return line;
 }
 
-ReadingSender::ReadingSender(PgConnection& db, Outbox& outbox, int batchSize)
+ReadingSender::ReadingSender(PgConnection& db, Outbox& outbox, CodePage page, int batchSize)
     : m_db(db)
     , m_outbox(outbox)
+    , m_page(page)
     , m_batchSize(batchSize > 0 ? batchSize : 500)
 {
 }
@@ -139,7 +140,7 @@ bool ReadingSender::step(Outcome& outcome)
     std::string data;
     std::vector<std::string> ids;
     for (size_t i = m_next; i < end; ++i) {
-        data += copyLine(m_readings[i]);
+        data += copyLine(m_readings[i], m_page);
         ids.push_back(m_readings[i].id);
     }
     ++m_batch;
@@ -164,9 +165,9 @@ bool ReadingSender::step(Outcome& outcome)
     if (afterCommit)
         afterCommit(m_batch);
 
-    if (!m_outbox.confirm(ids, error)) {
+    if (const WriteOutcome confirmed = m_outbox.confirm(ids); !confirmed) {
         // On the server, not yet off the laptop: the next send finds them there.
-        outcome = Outcome::failed(Outcome::Kind::FileError, error);
+        outcome = Outcome::fileFailed(confirmed);
         return false;
     }
     m_added += static_cast<int>(added.affected());
@@ -180,9 +181,8 @@ bool ReadingSender::finish(Outcome& outcome)
 {
     if (!m_outbox.hasConfirmations())
         return true;
-    std::string error;
-    if (!m_outbox.compact(error)) {
-        outcome = Outcome::failed(Outcome::Kind::FileError, error);
+    if (const WriteOutcome compacted = m_outbox.compact(); !compacted) {
+        outcome = Outcome::fileFailed(compacted);
         return false;
     }
     return true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "central_outcome.h"
+#include "code_page.h"
 #include "outbox.h"
 
 #include <functional>
@@ -12,18 +13,19 @@ namespace palvero::central {
 class PgConnection;
 
 // The COPY text of one reading: the row the server stages before adding it to readings.
-// Texts cross into UTF-8 here; an RSSI cell that is no number is sent as no RSSI.
-std::string copyLine(const OutboxReading& r);
+// Texts cross into UTF-8 here, read in `page`; an RSSI cell that is no number is sent as no
+// RSSI.
+std::string copyLine(const OutboxReading& r, CodePage page);
 
 // Sends the readings waiting in the outbox in batches, one transaction each, as the
 // connected operator. A batch's readings are confirmed in the outbox only after the
 // server committed them; a reading the server holds already (sent before, its
 // confirmation lost) is left as it is, so every reading is stored exactly once however
-// often it is sent. The caller drives it a batch at a time, so that it can show progress
-// and stop between batches.
+// often it is sent. The cells' texts are read in `page`. The caller drives it a batch at a
+// time, so that it can show progress and stop between batches.
 class ReadingSender {
 public:
-    ReadingSender(PgConnection& db, Outbox& outbox, int batchSize = 500);
+    ReadingSender(PgConnection& db, Outbox& outbox, CodePage page, int batchSize = 500);
 
     // Checks the schema and takes the readings waiting now; those heard meanwhile wait
     // for the next send.
@@ -47,6 +49,7 @@ public:
 private:
     PgConnection& m_db;
     Outbox& m_outbox;
+    CodePage m_page;
     int m_batchSize;
     std::vector<OutboxReading> m_readings;
     size_t m_next = 0;

@@ -6,6 +6,7 @@
 #include "office.h"
 #include "pg_connection.h"
 #include "reading_sender.h"
+#include "settings.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -54,13 +55,23 @@ std::string count(int n, const char* one, const char* many)
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// A connection that went wrong is told at once; one that takes long shows after this.
+constexpr int kShowConnectingAfterMs = 400;
+
+// What a worker thread hands back to the UI thread.
+struct Arrival {
+    std::unique_ptr<central::PgConnection> db;
+    Outcome outcome;
+};
+
 } // namespace
 
-CentralLink::CentralLink(const ProgramPaths& paths, Operator& op, ErrorLogger& log, std::string laptop,
-                         QWidget* window)
+CentralLink::CentralLink(const ProgramPaths& paths, const Settings& settings, Operator& op, ErrorLogger& log,
+                         std::string laptop, QWidget* window)
     : QObject(window)
     , m_config(central::readCentralConfig(paths.iniFile()))
     , m_paths(paths)
+    , m_settings(settings)
     , m_op(op)
     , m_log(log)
     , m_laptop(m_config.laptop.empty() ? std::move(laptop) : m_config.laptop)
@@ -77,7 +88,17 @@ CentralLink::CentralLink(const ProgramPaths& paths, Operator& op, ErrorLogger& l
         m_log.LogErrorText(error);
 }
 
-CentralLink::~CentralLink() = default;
+CentralLink::~CentralLink()
+{
+    // A connection that comes back now is closed with the event that would have brought it.
+    for (auto& entry : m_connectors)
+        entry.second.join();
+}
+
+CodePage CentralLink::codePage() const
+{
+    return settingsCodePage(m_settings);
+}
 
 std::string CentralLink::waitingText() const
 {
@@ -91,15 +112,17 @@ bool CentralLink::telegramRead(const MeterTable& table, int row, const TelegramP
         return true;
     const central::OutboxReading r =
         central::heardReading(table, row, processor, asReceived, m_laptop, std::chrono::system_clock::now());
-    std::string error;
-    if (!m_outbox.add(r, error)) {
+    const WriteOutcome added = m_outbox.add(r);
+    if (!added) {
         if (readerLog)
-            readerLog("Outbox not written: " + error);
+            readerLog("Outbox not written: " + added.error);
         if (!m_toldOutboxFailure) {
             m_toldOutboxFailure = true;
-            m_log.LogErrorText(error);
+            m_log.LogErrorText(added.error);
+            const std::string lead = "The readings cannot be kept for the central database";
             m_op.showMessage(kCentralCaption,
-                             "The readings cannot be kept for the central database: " + error
+                             writeFailureText(added, lead + ": " + central::kOutboxFileName + " cannot be written",
+                                              lead + ": " + added.error)
                                  + "\nReading goes on; the capture keeps every telegram.",
                              MessageIcon::Warning);
         }
@@ -110,32 +133,109 @@ bool CentralLink::telegramRead(const MeterTable& table, int row, const TelegramP
     return true;
 }
 
-std::unique_ptr<central::PgConnection> CentralLink::openConnection(Outcome& outcome)
+void CentralLink::connectThen(Connected then)
 {
     const std::string conninfo = central::connectionString(m_config.database);
     if (central::namesPassword(conninfo)) {
-        outcome = Outcome::failed(Outcome::Kind::BadInput, "");
-        return nullptr;
+        then(nullptr, Outcome::failed(Outcome::Kind::BadInput, ""));
+        return;
     }
-    auto db = central::PgConnection::open(conninfo, m_password, outcome);
-    if (!db && outcome.kind == Outcome::Kind::NeedsPassword) {
+    connectWith(conninfo, m_password, [this, conninfo, then](std::unique_ptr<central::PgConnection> db,
+                                                             const Outcome& outcome) {
+        if (db || outcome.kind != Outcome::Kind::NeedsPassword) {
+            if (outcome.kind == Outcome::Kind::WrongPassword)
+                m_password.clear(); // asked again next time
+            then(std::move(db), outcome);
+            return;
+        }
         const auto password = m_op.askPassword(kCentralCaption, kPasswordText);
         if (!password || password->empty()) {
-            outcome.detail.clear(); // the operator gave none: nothing more to say
-            return nullptr;
+            then(nullptr, Outcome::failed(outcome.kind, "")); // the operator gave none: nothing more to say
+            return;
         }
-        db = central::PgConnection::open(conninfo, *password, outcome);
-        if (db)
-            m_password = *password;
+        connectWith(conninfo, *password, [this, typed = *password, then](std::unique_ptr<central::PgConnection> db,
+                                                                         const Outcome& outcome) {
+            if (db)
+                m_password = typed;
+            then(std::move(db), outcome);
+        });
+    });
+}
+
+void CentralLink::connectWith(const std::string& conninfo, const std::string& password, Connected then)
+{
+    const int ticket = ++m_lastTicket;
+    m_awaited = ticket;
+    m_then = std::move(then);
+    // The worker only talks to the network; what it made comes back as an event of this
+    // object, so that everything else happens on the UI thread.
+    m_connectors.emplace(ticket, std::thread([this, ticket, conninfo, password] {
+        auto arrival = std::make_shared<Arrival>();
+        arrival->db = central::PgConnection::open(conninfo, password, arrival->outcome);
+        QMetaObject::invokeMethod(
+            this, [this, ticket, arrival] { connectionArrived(ticket, std::move(arrival->db), arrival->outcome); },
+            Qt::QueuedConnection);
+    }));
+}
+
+void CentralLink::connectionArrived(int ticket, std::unique_ptr<central::PgConnection> db, const Outcome& outcome)
+{
+    if (auto worker = m_connectors.find(ticket); worker != m_connectors.end()) {
+        worker->second.join(); // it has handed over its connection: nothing is left for it to do
+        m_connectors.erase(worker);
     }
-    if (!db && outcome.kind == Outcome::Kind::WrongPassword)
-        m_password.clear(); // asked again next time
+    if (ticket != m_awaited)
+        return; // abandoned: the connection closes here
+    m_awaited = 0;
+    Connected then = std::move(m_then);
+    m_then = nullptr;
+    then(std::move(db), outcome);
+}
+
+void CentralLink::abandonConnect()
+{
+    m_awaited = 0;
+    m_then = nullptr;
+}
+
+std::unique_ptr<central::PgConnection> CentralLink::connectShowingProgress(Outcome& outcome)
+{
+    std::unique_ptr<central::PgConnection> db;
+    bool done = false;
+    QEventLoop wait;
+    QProgressDialog progress(QString::fromUtf8("Connecting to the central database..."), QString::fromUtf8("Cancel"),
+                             0, 0, m_window);
+    progress.setObjectName("Progress_connect");
+    progress.setWindowTitle(kCentralCaption);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(kShowConnectingAfterMs);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    QObject::connect(&progress, &QProgressDialog::canceled, &wait, [&] {
+        abandonConnect();
+        outcome = Outcome::failed(Outcome::Kind::Cancelled, "");
+        done = true;
+        wait.quit();
+    });
+    connectThen([&](std::unique_ptr<central::PgConnection> connected, const Outcome& arrived) {
+        db = std::move(connected);
+        outcome = arrived;
+        done = true;
+        wait.quit();
+    });
+    if (!done) {
+        progress.setValue(0);
+        wait.exec();
+    }
     return db;
 }
 
 void CentralLink::tell(const std::string& what, const Outcome& outcome, bool box)
 {
     std::string text = whatWentWrong(outcome.kind);
+    if (outcome.kind == Outcome::Kind::FileError)
+        text = writeFailureText(WriteOutcome{outcome.cause, outcome.detail},
+                                "A file in the data folder cannot be written", text);
     if (!outcome.detail.empty())
         text += "\n" + outcome.detail;
     text += "\n" + what;
@@ -150,8 +250,12 @@ void CentralLink::tell(const std::string& what, const Outcome& outcome, bool box
 
 bool CentralLink::getMyRoutes()
 {
-    if (!configured() || sending())
+    if (!configured() || m_gettingRoutes)
         return false;
+    if (sending()) {
+        m_op.showMessage(kCentralCaption, kBusyText, MessageIcon::Information);
+        return false;
+    }
     const std::string keep = "The routes and meters.mrv stay as they are.";
     MetersFile meters(m_paths.dataFolder(), m_log);
     std::error_code ec;
@@ -160,11 +264,13 @@ bool CentralLink::getMyRoutes()
         return false;
     }
     Outcome outcome;
-    auto db = openConnection(outcome);
+    m_gettingRoutes = true;
+    auto db = connectShowingProgress(outcome);
+    m_gettingRoutes = false;
     std::vector<central::Route> routes;
     std::vector<std::string> problems;
-    if (!db || !central::fetchMyRoutes(*db, central::today().text(), routes, problems, outcome)) {
-        tell(keep, outcome, true);
+    if (!db || !central::fetchMyRoutes(*db, central::today().text(), codePage(), routes, problems, outcome)) {
+        tell(keep, outcome, outcome.kind != Outcome::Kind::Cancelled);
         return false;
     }
     db.reset();
@@ -193,7 +299,7 @@ bool CentralLink::getMyRoutes()
         changeKeys = m_op.askYesNo(kCentralCaption, question, MessageIcon::Question);
     }
     if (!central::applyRoutePlan(plan, changeKeys, meters, outcome)
-        || !central::saveRoutes(m_paths.dataFolder(), routes, outcome)) {
+        || !central::saveRoutes(m_paths.dataFolder(), routes, codePage(), outcome)) {
         tell("meters.mrv may hold some of the new meters already; Get my routes again.", outcome, true);
         return false;
     }
@@ -221,34 +327,60 @@ bool CentralLink::getMyRoutes()
 
 std::vector<std::string> CentralLink::routeMeterIds() const
 {
-    return configured() ? central::routeMeterIds(m_paths.dataFolder()) : std::vector<std::string>{};
+    return configured() ? central::routeMeterIds(m_paths.dataFolder(), codePage()) : std::vector<std::string>{};
 }
 
 bool CentralLink::sendReadings(SendWhen when)
 {
-    if (!configured() || sending())
+    if (!configured())
         return false;
+    if (when == SendWhen::Exit)
+        waitForSend(); // the send of the last Stop, then what it left
+    if (sending() || m_gettingRoutes) {
+        if (when == SendWhen::Asked)
+            m_op.showMessage(kCentralCaption, kBusyText, MessageIcon::Information);
+        return false;
+    }
     if (m_outbox.waitingCount() == 0) {
         if (when == SendWhen::Asked)
             m_op.showMessage(kCentralCaption, "No readings wait to be sent.", MessageIcon::Information);
         return false;
     }
     m_when = when;
-    const std::string waits = "The readings wait in the outbox (" + std::to_string(m_outbox.waitingCount()) + ").";
+    m_sending = true;
+    m_cancelled = false;
+    if (when == SendWhen::Stop) {
+        // Reading may start again while this connects.
+        connectThen([this](std::unique_ptr<central::PgConnection> db, const Outcome& outcome) {
+            startSend(std::move(db), outcome);
+        });
+        return true;
+    }
     Outcome outcome;
-    m_db = openConnection(outcome);
-    if (m_db) {
-        m_sender = std::make_unique<central::ReadingSender>(*m_db, m_outbox, m_batchSize);
+    auto db = connectShowingProgress(outcome);
+    startSend(std::move(db), outcome);
+    if (when == SendWhen::Exit)
+        waitForSend();
+    return true;
+}
+
+void CentralLink::startSend(std::unique_ptr<central::PgConnection> db, Outcome outcome)
+{
+    if (db) {
+        m_db = std::move(db);
+        m_sender = std::make_unique<central::ReadingSender>(*m_db, m_outbox, codePage(), m_batchSize);
         if (!m_sender->begin(outcome)) {
             m_sender.reset();
             m_db.reset();
         }
     }
     if (!m_sender) {
-        tell(waits, outcome, when != SendWhen::Stop);
-        return false;
+        tell("The readings wait in the outbox (" + std::to_string(m_outbox.waitingCount()) + ").", outcome,
+             m_when != SendWhen::Stop && outcome.kind != Outcome::Kind::Cancelled);
+        m_sending = false;
+        emit sendFinished(false);
+        return;
     }
-    m_cancelled = false;
     m_progress = new QProgressDialog(QString::fromUtf8("Sending readings to the central database..."),
                                      QString::fromUtf8("Cancel"), 0, m_sender->total(), m_window);
     m_progress->setObjectName("Progress_send");
@@ -260,13 +392,15 @@ bool CentralLink::sendReadings(SendWhen when)
     m_progress->setValue(0);
     QObject::connect(m_progress, &QProgressDialog::canceled, this, &CentralLink::cancelSend);
     m_timer->start(0);
-    if (when == SendWhen::Exit) {
-        QEventLoop wait;
-        QObject::connect(this, &CentralLink::sendFinished, &wait, &QEventLoop::quit);
-        if (sending())
-            wait.exec();
-    }
-    return true;
+}
+
+void CentralLink::waitForSend()
+{
+    if (!sending())
+        return;
+    QEventLoop wait;
+    QObject::connect(this, &CentralLink::sendFinished, &wait, &QEventLoop::quit);
+    wait.exec();
 }
 
 void CentralLink::cancelSend()
@@ -304,6 +438,7 @@ void CentralLink::finishSend(const Outcome& outcome)
     const int already = sent - m_sender->added();
     m_sender.reset();
     m_db.reset();
+    m_sending = false;
     if (m_progress) {
         m_progress->hide();
         m_progress->deleteLater();

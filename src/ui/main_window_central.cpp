@@ -14,7 +14,7 @@ namespace palvero {
 
 void TForm1::buildCentralFeatures()
 {
-    m_central = std::make_unique<CentralLink>(m_context.paths, m_context.op, m_context.errorLog,
+    m_central = std::make_unique<CentralLink>(m_context.paths, m_context.settings, m_context.op, m_context.errorLog,
                                               QSysInfo::machineHostName().toStdString(), this);
     CentralLink& link = *m_central;
     if (!link.configured())

@@ -20,6 +20,7 @@
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 namespace palvero::test {
@@ -28,6 +29,7 @@ namespace {
 using namespace central;
 
 constexpr char kPassword[] = "walk-by-7";
+constexpr CodePage kPage = CodePage::Windows1252;
 
 class CentralDb : public ::testing::Test {
 protected:
@@ -67,7 +69,6 @@ protected:
     // An outbox of `n` readings in `folder`.
     static void fill(Outbox& outbox, int n, const std::string& laptop)
     {
-        std::string error;
         for (int i = 0; i < n; ++i) {
             OutboxReading r;
             r.id = newReadingId();
@@ -80,14 +81,15 @@ protected:
             r.additional = {"a\"b\\c", "{x,y}"};
             r.decrypted = true;
             r.telegram = {0x68, 0x10, 0x44, 0x2D, 0x2C, 0x78, 0x56, 0x34, 0x12, 0x1B, 0x07, 0x7A, 0x16};
-            ASSERT_TRUE(outbox.add(r, error)) << error;
+            const WriteOutcome added = outbox.add(r);
+            ASSERT_TRUE(added) << added.error;
         }
     }
 
     // Sends until done or failed; the outbox is written anew either way.
     static Outcome send(PgConnection& db, Outbox& outbox, int batch, ReadingSender* observed = nullptr)
     {
-        ReadingSender own(db, outbox, batch);
+        ReadingSender own(db, outbox, kPage, batch);
         ReadingSender& sender = observed ? *observed : own;
         Outcome outcome;
         if (sender.begin(outcome))
@@ -167,7 +169,7 @@ TEST_F(CentralDb, TheSameOutboxSentTwiceIsStoredOnce)
     writeFile(outbox.path(), copy);
     std::string error;
     ASSERT_TRUE(outbox.load(error));
-    ReadingSender again(*db, outbox, 100);
+    ReadingSender again(*db, outbox, kPage, 100);
     ASSERT_TRUE(send(*db, outbox, 100, &again).ok());
     EXPECT_EQ(again.confirmed(), 250);
     EXPECT_EQ(again.added(), 0);
@@ -200,7 +202,7 @@ TEST_F(CentralDb, ConnectionCutInTheMiddleOfASendAndSentAgainStoresEveryReadingO
         fill(outbox, 450, "laptop-1");
         auto db = asOperator(anna);
         auto admin = server->connect(server->adminOf(database));
-        ReadingSender sender(*db, outbox, 100);
+        ReadingSender sender(*db, outbox, kPage, 100);
         auto killBackend = [&](int batch) {
             if (batch == cut.batch)
                 admin->exec("SELECT pg_terminate_backend(" + std::to_string(db->serverPid()) + ")");
@@ -241,7 +243,7 @@ TEST_F(CentralDb, LaptopKilledInTheMiddleOfASendAndSentAgainStoresEveryReadingOn
             std::string error;
             if (!db || !outbox.load(error))
                 _exit(3);
-            ReadingSender sender(*db, outbox, 100);
+            ReadingSender sender(*db, outbox, kPage, 100);
             auto die = [&](int batch) {
                 if (batch == cut.batch)
                     ::kill(::getpid(), SIGKILL);
@@ -312,7 +314,7 @@ TEST_F(CentralDb, AnOperatorSeesOnlyTheMetersOfHisRoutesAndAddsReadingsOnlyAsHim
     std::vector<Route> routes;
     std::vector<std::string> problems;
     Outcome outcome;
-    ASSERT_TRUE(fetchMyRoutes(*db, "2026-05-01", routes, problems, outcome)) << outcome.detail;
+    ASSERT_TRUE(fetchMyRoutes(*db, "2026-05-01", kPage, routes, problems, outcome)) << outcome.detail;
     ASSERT_EQ(routes.size(), 1u);
     EXPECT_EQ(routes[0].name, "North");
     ASSERT_EQ(routes[0].meters.size(), 1u);
@@ -363,7 +365,7 @@ TEST_F(CentralDb, MyRoutesGoIntoTheMetersFileAndADifferentKeyOnlyWhenAgreed)
     auto admin = server->connect(server->adminOf(database));
     RoutesImport imported;
     Outcome outcome;
-    ASSERT_TRUE(importRoutes(*admin, csv, ";", imported, outcome)) << outcome.detail;
+    ASSERT_TRUE(importRoutes(*admin, csv, ";", kPage, imported, outcome)) << outcome.detail;
     EXPECT_EQ(imported.routes, 2);
     EXPECT_EQ(imported.meters, 4);
 
@@ -378,7 +380,7 @@ TEST_F(CentralDb, MyRoutesGoIntoTheMetersFileAndADifferentKeyOnlyWhenAgreed)
     auto db = asOperator(anna);
     std::vector<Route> routes;
     std::vector<std::string> problems;
-    ASSERT_TRUE(fetchMyRoutes(*db, "2026-05-04", routes, problems, outcome)) << outcome.detail;
+    ASSERT_TRUE(fetchMyRoutes(*db, "2026-05-04", kPage, routes, problems, outcome)) << outcome.detail;
     RoutePlan plan;
     ASSERT_TRUE(planRoutes(routes, meters, plan, outcome));
     ASSERT_EQ(plan.changed.size(), 1u);
@@ -392,9 +394,9 @@ TEST_F(CentralDb, MyRoutesGoIntoTheMetersFileAndADifferentKeyOnlyWhenAgreed)
     EXPECT_EQ(meters.FindMeterKey("11110001").key, "000102030405060708090A0B0C0D0E0F");
     EXPECT_EQ(meters.ReadAll().size(), 3u);
 
-    ASSERT_TRUE(saveRoutes(folder.path(), routes, outcome));
-    EXPECT_EQ(routeMeterIds(folder.path()), (std::vector<std::string>{"11110001", "00000123", "33330003"}));
-    EXPECT_EQ(readRoutes(folder.path())[0].meters[2].address, "Ul. \xD0\x9B\xD0\xB8\xD0\xBF\xD0\xB0");
+    ASSERT_TRUE(saveRoutes(folder.path(), routes, kPage, outcome));
+    EXPECT_EQ(routeMeterIds(folder.path(), kPage), (std::vector<std::string>{"11110001", "00000123", "33330003"}));
+    EXPECT_EQ(readRoutes(folder.path(), kPage)[0].meters[2].address, "Ul. \xD0\x9B\xD0\xB8\xD0\xBF\xD0\xB0");
 }
 
 TEST_F(CentralDb, AWrongRoutesFileImportsNothingAndNamesEveryWrongLine)
@@ -412,7 +414,7 @@ TEST_F(CentralDb, AWrongRoutesFileImportsNothingAndNamesEveryWrongLine)
     auto admin = server->connect(server->adminOf(database));
     RoutesImport imported;
     Outcome outcome;
-    EXPECT_FALSE(importRoutes(*admin, csv, ";", imported, outcome));
+    EXPECT_FALSE(importRoutes(*admin, csv, ";", kPage, imported, outcome));
     EXPECT_EQ(imported.errors, (std::vector<std::string>{
         "line 2: \"nobody\" is not an operator (palvero-office operator add)",
         "line 3: the day \"2026-02-30\" is not a date as YYYY-MM-DD",
@@ -435,7 +437,7 @@ TEST_F(CentralDb, ProgressAndExportShowTheDaysReadings)
     auto admin = server->connect(server->adminOf(database));
     RoutesImport imported;
     Outcome outcome;
-    ASSERT_TRUE(importRoutes(*admin, csv, ";", imported, outcome)) << outcome.detail;
+    ASSERT_TRUE(importRoutes(*admin, csv, ";", kPage, imported, outcome)) << outcome.detail;
     const Day day{2026, 5, 4};
     const std::string noon = std::to_string(static_cast<long long>(day.start() + 12 * 3600));
     ASSERT_TRUE(server->run(database,
@@ -454,12 +456,53 @@ TEST_F(CentralDb, ProgressAndExportShowTheDaysReadings)
               "  11110003  never heard\n");
 
     ReadingsExport exported;
-    ASSERT_TRUE(exportReadings(*admin, day, day, folder / "out.csv", ";", formats, exported, outcome)) << outcome.detail;
+    ASSERT_TRUE(exportReadings(*admin, day, day, folder / "out.csv", ";", kPage, formats, exported, outcome)) << outcome.detail;
     EXPECT_EQ(exported.rows, 2);
     EXPECT_EQ(readFile(folder / "out.csv"),
               "1;11110001;KAM;;;Water;12,500;m3;-70;12:00:00;04.05.2026;;68 44 2D 2C 01 00 11 11 01 11;17;;"
               "Main street 1;7,000 m3;\r\n"
               "2;11110002;KAM;;;Water;;;;12:01:00;04.05.2026;;68;;;Main street 3;;\r\n");
+}
+
+TEST_F(CentralDb, TheOfficeReadsAndWritesTheLaptopsFilesInTheirCodePage)
+{
+    setUpDatabase("codepage");
+    const std::string db = server->adminOf(database);
+    TempDir folder;
+    FixedFormats formats;
+    auto office = [&](std::vector<std::string> args, std::string* err = nullptr) {
+        args.insert(args.begin(), {"--db", db, "--code-page"});
+        std::ostringstream out, errors;
+        EXPECT_EQ(runOffice(args, out, errors, formats, nullptr), 0) << errors.str();
+        if (err)
+            *err = errors.str();
+    };
+    // A spreadsheet's routes file in Windows-1251, with a Cyrillic address.
+    writeFile(folder / "routes.csv", "North;" + anna + ";2026-05-04;11110001;;\xD3\xEB. \xCB\xE8\xEF\xE0\r\n");
+    office({"windows-1251", "routes", "import", (folder / "routes.csv").string()});
+    EXPECT_EQ(count("SELECT count(*) FROM meters WHERE address = 'Ул. Липа'"), 1);
+
+    const std::string noon = std::to_string(static_cast<long long>(Day{2026, 5, 4}.start() + 12 * 3600));
+    ASSERT_TRUE(server->run(database,
+        "INSERT INTO readings (reading_id, meter_id, operator_name, heard_at, additional, decrypted, telegram) VALUES"
+        " (gen_random_uuid(), '11110001', '" + anna + "', to_timestamp(" + noon + "), ARRAY['Straße'], true, '\\x68'),"
+        " (gen_random_uuid(), 'Л0000002', '" + anna + "', to_timestamp(" + noon + ") + interval '1 minute', '{}',"
+        " false, '\\x68')"));
+    const std::string first = "1;11110001;;;;;;;;12:00:00;04.05.2026;;68;;;";
+    const std::tuple<const char*, std::string, std::string> cases[] = {
+        {"Windows-1251", first + "\xD3\xEB. \xCB\xE8\xEF\xE0;Stra?e;\r\n2;\xCB" "0000002;;;;;;;;12:01:00;04.05.2026;;68;;;;;\r\n",
+         "palvero-office: 1 character of free texts is not in Windows-1251 and was written as \"?\"\n"},
+        // The ID is refused, never written as "?0000002"; the address may take "?".
+        {"Windows-1252", first + "??. ????;Stra\xDF" "e;\r\n",
+         "palvero-office: 6 characters of free texts are not in Windows-1252 and were written as \"?\"\n"
+         "palvero-office: 1 reading was left out: its meter ID is not in Windows-1252\n"},
+    };
+    for (const auto& [page, file, told] : cases) {
+        std::string err;
+        office({page, "export", "2026-05-04", "2026-05-04", (folder / "out.csv").string()}, &err);
+        EXPECT_EQ(readFile(folder / "out.csv"), file) << page;
+        EXPECT_EQ(err, told);
+    }
 }
 
 TEST_F(CentralDb, TheOfficeToolSaysWhatItDidAndExitsWithItsCode)
@@ -485,6 +528,9 @@ TEST_F(CentralDb, TheOfficeToolSaysWhatItDidAndExitsWithItsCode)
         {{"--db", db, "progress", "04.05.2026"}, 2, "", "palvero-office: \"04.05.2026\" is not a day"},
         {{"--db", db, "export", "2026-05-04", (folder / "out.csv").string()}, 2, "", "usage: palvero-office"},
         {{"routes", "export", routes}, 2, "", "usage: palvero-office"},
+        {{"--db", db, "--code-page", "Windows-1250", "progress"}, 2, "",
+         "palvero-office: the code page is Windows-1251 or Windows-1252, not \"Windows-1250\"\n"},
+        {{"--db", db, "routes", "import", folder.path().string()}, 1, "", "palvero-office: Cannot read " + folder.path().string()},
         {{"--help"}, 0, "usage: palvero-office", ""},
     };
     FixedFormats formats;

@@ -14,14 +14,24 @@
 #include "temp_dir.h"
 #include "test_server.h"
 
+#include "safe_file.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QtTest>
 
+#include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <memory>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace palvero;
 using palvero::test::FakeSerialPort;
@@ -54,6 +64,31 @@ std::vector<uint8_t> meterFrame(const std::string& id)
     f[1] = uint8_t(f.size() - 3);
     return f;
 }
+
+// A server that takes the connection and never answers, as one behind a network that has
+// gone: libpq waits for it until its time-out. Closing it refuses at once.
+class SilentServer {
+public:
+    SilentServer()
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(m_fd, 8) != 0
+            || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            qFatal("no listening socket: %s", std::strerror(errno));
+        m_setting = "host=127.0.0.1 port=" + std::to_string(ntohs(address.sin_port))
+            + " dbname=x user=y sslmode=disable gssencmode=disable connect_timeout=10";
+    }
+    ~SilentServer() { close(); }
+    void close() { m_fd = m_fd >= 0 ? (::close(m_fd), -1) : -1; }
+    const std::string& setting() const { return m_setting; }
+
+private:
+    int m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    std::string m_setting;
+};
 
 struct Harness {
     explicit Harness(const std::string& palveroSection)
@@ -107,6 +142,9 @@ private slots:
     void routesComeInAndReadingsGoOutFromTheToolsMenu();
     void refusedAndUnreachableServersLoseNothing();
     void readingsAreSentAtStopWhenSet();
+    void aStopWhileTheServerDoesNotAnswerLeavesTheWindowFree();
+    void gettingRoutesFromAServerThatDoesNotAnswerIsCancelled();
+    void aFullDiskIsToldAsSuch();
 
 private:
     // A database with the schema, the operator anna and her route North of three meters.
@@ -137,7 +175,7 @@ void CentralWindowTest::initTestCase()
                                      + "North;" + m_anna + ";" + central::today().text() + ";20000002;;\n"
                                      + "North;" + m_anna + ";" + central::today().text() + ";30000003;;\n");
         central::RoutesImport imported;
-        QVERIFY(central::importRoutes(*admin, dir / "routes.csv", ";", imported, outcome));
+        QVERIFY(central::importRoutes(*admin, dir / "routes.csv", ";", CodePage::Windows1252, imported, outcome));
     }
 }
 
@@ -277,6 +315,73 @@ void CentralWindowTest::readingsAreSentAtStopWhenSet()
     QTest::qWait(50);
     QVERIFY(away.op.messages.empty());
     QCOMPARE(away.window->StatusPanel_outbox->text(), QString("Readings to send: 1"));
+}
+
+void CentralWindowTest::aStopWhileTheServerDoesNotAnswerLeavesTheWindowFree()
+{
+    SilentServer silent;
+    Harness h("[Palvero]\r\nCentralDatabase=" + silent.setting() + "\r\nCentralSendOnStop=1\r\n");
+    h.read({"10000001"});
+    QTRY_VERIFY(h.window->central().sending());
+    // While the send waits for the server, reading goes on.
+    h.read({"20000002"});
+    QCOMPARE(h.window->central().waitingCount(), 2);
+    h.action("Getmyroutes1")->trigger();
+    QCOMPARE(h.lastMessage(), std::string(kBusyText));
+
+    silent.close();
+    QTRY_VERIFY(!h.window->central().sending());
+    QCOMPARE(int(h.op.messages.size()), 1);
+    QCOMPARE(h.window->StatusPanel_outbox->text(), QString("Readings to send: 2"));
+    QVERIFY(h.window->table().readerLog.back().rfind("Central database: The central database cannot be reached.", 0) == 0);
+}
+
+void CentralWindowTest::gettingRoutesFromAServerThatDoesNotAnswerIsCancelled()
+{
+    SilentServer silent;
+    Harness h("[Palvero]\r\nCentralDatabase=" + silent.setting() + "\r\n");
+    bool shown = false;
+    QTimer operatorHand; // clicks Cancel once "Connecting..." shows
+    connect(&operatorHand, &QTimer::timeout, [&] {
+        auto* progress = h.window->findChild<QProgressDialog*>("Progress_connect");
+        if (!shown && progress && progress->isVisible()) {
+            shown = progress->labelText() == "Connecting to the central database...";
+            progress->findChild<QPushButton*>()->click();
+        }
+    });
+    operatorHand.start(20);
+    QVERIFY(!h.window->central().getMyRoutes());
+    QVERIFY(shown);
+    QVERIFY(h.op.messages.empty());
+    QCOMPARE(h.window->table().readerLog.back(),
+             std::string("Central database: Cancelled.\nThe routes and meters.mrv stay as they are."));
+    silent.close(); // the abandoned connect ends before the window goes
+}
+
+void CentralWindowTest::aFullDiskIsToldAsSuch()
+{
+    Harness h("[Palvero]\r\nCentralDatabase=host=/nonexistent dbname=x\r\n");
+    {
+        ScopedWriteFault full(ENOSPC);
+        h.read({"10000001"});
+    }
+    const std::string told = "The readings cannot be kept for the central database: outbox.txt cannot be written, the "
+                             "disk is full!\nAny earlier file of that name is unchanged.\nReading goes on; the capture "
+                             "keeps every telegram.";
+    QVERIFY(std::any_of(h.op.messages.begin(), h.op.messages.end(), [&](const auto& m) { return m.text == told; }));
+    h.read({"10000001"});
+    QCOMPARE(h.window->central().waitingCount(), 1);
+    if (!m_server)
+        return;
+    Harness routes(section()); // meters.mrv on a full disk at Get my routes
+    routes.op.passwordAnswers = {std::string(kPassword)};
+    {
+        ScopedWriteFault full(ENOSPC);
+        routes.action("Getmyroutes1")->trigger();
+    }
+    QVERIFY2(routes.lastMessage().rfind("A file in the data folder cannot be written, the disk is full!\n", 0) == 0,
+             routes.lastMessage().c_str());
+    QCOMPARE(palvero::test::readFile(routes.dir / "files" / "meters.mrv"), std::string());
 }
 
 QTEST_MAIN(CentralWindowTest)

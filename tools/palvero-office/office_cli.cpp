@@ -3,6 +3,7 @@
 #include "office.h"
 #include "pg_connection.h"
 #include "schema.h"
+#include "settings.h"
 
 #include <ostream>
 
@@ -13,7 +14,7 @@ using namespace central;
 namespace {
 
 const char kUsage[] =
-    "usage: palvero-office [--db CONNECTION] [--separator C] COMMAND\n"
+    "usage: palvero-office [--db CONNECTION] [--separator C] [--code-page PAGE] COMMAND\n"
     "  schema                       create the database's tables and roles, or bring them up to date\n"
     "  operator add NAME [FULL NAME] a login role for an operator (set its password with psql \\password NAME)\n"
     "  routes import FILE.csv       routes from lines of route;operator;day;meter ID;key[;address]\n"
@@ -21,7 +22,8 @@ const char kUsage[] =
     "                               and the unread meters with the time each was last heard\n"
     "  export FROM TO FILE.csv      the readings of the days FROM to TO in the program's plain CSV form\n"
     "CONNECTION is a libpq service name or connection string; without it libpq's environment\n"
-    "(PGSERVICE, PGHOST, PGDATABASE, ...) is used.\n";
+    "(PGSERVICE, PGHOST, PGDATABASE, ...) is used. PAGE is the code page of the laptops' CSV\n"
+    "files, Windows-1251 or Windows-1252; without it, that of the system's language.\n";
 
 std::string describe(const Outcome& o)
 {
@@ -48,10 +50,11 @@ int runOffice(const std::vector<std::string>& args, std::ostream& out, std::ostr
 {
     std::string database;
     std::string separator = ";";
+    std::string pageName;
     std::vector<std::string> words;
     for (size_t i = 0; i < args.size(); ++i) {
-        if ((args[i] == "--db" || args[i] == "--separator") && i + 1 < args.size()) {
-            (args[i] == "--db" ? database : separator) = args[i + 1];
+        if ((args[i] == "--db" || args[i] == "--separator" || args[i] == "--code-page") && i + 1 < args.size()) {
+            (args[i] == "--db" ? database : args[i] == "--separator" ? separator : pageName) = args[i + 1];
             ++i;
         } else if (args[i] == "--help" || args[i] == "-h") {
             out << kUsage;
@@ -66,6 +69,12 @@ int runOffice(const std::vector<std::string>& args, std::ostream& out, std::ostr
     };
     if (words.empty() || separator.size() != 1)
         return usage();
+    const std::optional<CodePage> page = pageName.empty() ? systemCodePage() : codePageNamed(pageName);
+    if (!page) {
+        err << "palvero-office: the code page is " << kWindows1251Name << " or " << kWindows1252Name << ", not \""
+            << pageName << "\"\n";
+        return 2;
+    }
     const std::string& command = words[0];
     const size_t n = words.size();
     const bool known = (command == "schema" && n == 1) || (command == "operator" && n >= 3 && n <= 4 && words[1] == "add")
@@ -121,7 +130,7 @@ int runOffice(const std::vector<std::string>& args, std::ostream& out, std::ostr
                 << "'\n";
     } else if (command == "routes") {
         RoutesImport result;
-        done = importRoutes(*db, words[2], separator, result, outcome);
+        done = importRoutes(*db, words[2], separator, *page, result, outcome);
         for (const std::string& e : result.errors)
             err << words[2] << ": " << e << "\n";
         if (done)
@@ -137,12 +146,19 @@ int runOffice(const std::vector<std::string>& args, std::ostream& out, std::ostr
             out << progressText(*day, routes, formats);
     } else if (command == "export") {
         ReadingsExport result;
-        done = exportReadings(*db, *from, *to, words[3], separator, formats, result, outcome);
+        done = exportReadings(*db, *from, *to, words[3], separator, *page, formats, result, outcome);
         if (done) {
             out << result.rows << " readings written to " << words[3] << "\n";
             if (result.replaced > 0)
                 err << "palvero-office: " << result.replaced
-                    << " characters of free texts are not in the code page and were written as \"?\"\n";
+                    << (result.replaced == 1 ? " character of free texts is" : " characters of free texts are")
+                    << " not in " << codePageName(*page)
+                    << (result.replaced == 1 ? " and was" : " and were") << " written as \"?\"\n";
+            if (result.leftOut > 0)
+                err << "palvero-office: " << result.leftOut
+                    << (result.leftOut == 1 ? " reading was left out: its meter ID is"
+                                            : " readings were left out: their meter IDs are")
+                    << " not in " << codePageName(*page) << "\n";
         }
     }
     if (!done) {
