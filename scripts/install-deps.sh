@@ -9,6 +9,7 @@ packages=(
   libssl-dev libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   qt6-pdf-dev fonts-dejavu-core
+  libpq-dev postgresql
   xvfb xauth
 )
 

@@ -41,6 +41,11 @@ public:
         (void)buttons;
         return 0;
     }
+    // A password typed without echo; nothing when the operator cancels or nobody can be asked.
+    virtual std::optional<std::string> askPassword(const std::string& /*caption*/, const std::string& /*text*/)
+    {
+        return std::nullopt;
+    }
 };
 
 } // namespace palvero

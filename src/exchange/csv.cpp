@@ -2,10 +2,6 @@
 
 #include "csv_reader.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 
 namespace palvero {
 
@@ -60,19 +56,32 @@ CsvFields splitCsvLine(std::string_view line, const std::string& separator, int 
     return out;
 }
 
+bool readWholeFile(const std::filesystem::path& file, std::string& bytes, std::string& error)
+{
+    bytes.clear();
+    FileSource source(file);
+    if (!source.open(error))
+        return false;
+    bytes.reserve(static_cast<size_t>(source.size()));
+    char buffer[1 << 16];
+    for (;;) {
+        size_t got = 0;
+        if (!source.read(buffer, sizeof buffer, got, error)) {
+            bytes.clear();
+            return false;
+        }
+        if (got == 0)
+            return true;
+        bytes.append(buffer, got);
+    }
+}
+
 bool readTextLines(const std::filesystem::path& file, std::vector<std::string>& lines, std::string& error)
 {
     lines.clear();
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        error = "Cannot open " + file.string() + ": " + std::strerror(errno);
+    std::string text;
+    if (!readWholeFile(file, text, error))
         return false;
-    }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        error = "Cannot read " + file.string();
-        return false;
-    }
     size_t start = 0;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\r' && text[i] != '\n')

@@ -43,4 +43,8 @@ CsvFields splitCsvLine(std::string_view line, const std::string& separator, int 
 // `error` set when the file cannot be read.
 bool readTextLines(const std::filesystem::path& file, std::vector<std::string>& lines, std::string& error);
 
+// The whole file as it is. False with `error` set when it cannot be opened or a read fails
+// part-way (a folder, a failing stick): never a file cut short without a word.
+bool readWholeFile(const std::filesystem::path& file, std::string& bytes, std::string& error);
+
 } // namespace palvero

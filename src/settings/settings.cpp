@@ -70,8 +70,8 @@ std::string exportSeparatorProblem(const std::string& text)
         return "The export separator cannot be empty: type one character, for example ;";
     const unsigned char c = static_cast<unsigned char>(text[0]);
     if (c >= 0x80)
-        return "The export separator must be a single-byte character: letters with accents and signs such as "
-               "\xC2\xA7 take two bytes";
+        return "The export separator must be a plain ASCII character: letters with accents and signs such as "
+               "\xC2\xA7 cannot be one";
     if (text.size() > 1)
         return "The export separator is one character";
     if (c != '\t' && (c < 0x20 || c == 0x7F))

@@ -2,6 +2,7 @@
 
 #include "about_window.h"
 #include "cell_text.h"
+#include "central_link.h"
 #include "enter_key_window.h"
 #include "exit_save.h"
 #include "full_decode_window.h"
@@ -105,6 +106,7 @@ TForm1::TForm1(MainWindowContext context, QWidget* parent)
 
     m_reading.onStateChanged = [this](const ReadingControl::State& s) { readingStateChanged(s); };
     buildFieldFeatures();
+    buildCentralFeatures();
     readingStateChanged({});
 }
 
@@ -595,6 +597,8 @@ void TForm1::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    if (m_central->sendOnStop())
+        m_central->sendReadings(CentralLink::SendWhen::Exit);
     saveGeometryToSettings();
     event->accept();
 }

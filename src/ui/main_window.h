@@ -29,6 +29,7 @@ class QTreeWidget;
 namespace palvero {
 
 class CaptureReplay;
+class CentralLink;
 class MeterTableModel;
 class MeterTree;
 class TEnterAES;
@@ -122,6 +123,8 @@ public:
     // The capture of the reading in progress; empty when there is none.
     QString capturePath() const;
     void printTable();
+    // The central database, when the settings name one (Tools > "Get my routes", "Send readings").
+    CentralLink& central();
     // Columns shown in the table, in order (those the print takes).
     std::vector<int> visibleColumns() const;
     void setFollowLastRead(bool on);
@@ -147,6 +150,7 @@ public:
     QLabel* StatusPanel0 = nullptr;
     QLabel* StatusPanel1 = nullptr;
     QLabel* StatusPanel2 = nullptr; // route progress
+    QLabel* StatusPanel_outbox = nullptr; // readings waiting for the central database
     QTimer* Timer_elapsedTime = nullptr;
     QMenu* PopupMenu1 = nullptr;
 
@@ -180,6 +184,8 @@ private:
     void saveGeometryToSettings();
     void readingStarted(bool reading);
     void meterRead(int row);
+    // The outbox, the two Tools commands and the sends at Stop and exit.
+    void buildCentralFeatures();
 
     MainWindowContext m_context;
     MeterTable m_table;
@@ -188,6 +194,7 @@ private:
     MeterTableModel* m_model = nullptr;
     std::unique_ptr<MeterTree> m_tree;
     TTeachMeter* m_teach = nullptr;
+    std::unique_ptr<CentralLink> m_central;
     struct Field;
     std::unique_ptr<Field> m_field; // declared last: it listens to the table and the tree
 };

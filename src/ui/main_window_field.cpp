@@ -5,6 +5,7 @@
 #include "main_window_field.h"
 
 #include "cell_text.h"
+#include "central_link.h"
 #include "known_meters.h"
 #include "meter_table_model.h"
 #include "meter_tree.h"
@@ -279,7 +280,9 @@ void TForm1::undo()
 
 void TForm1::reloadRoute()
 {
-    m_field->route.setRoute(readKnownMeterIds(m_context.paths.dataFolder()));
+    // The routes taken from the central database, when there are any, in walking order.
+    std::vector<std::string> ids = m_central ? m_central->routeMeterIds() : std::vector<std::string>();
+    m_field->route.setRoute(ids.empty() ? readKnownMeterIds(m_context.paths.dataFolder()) : ids);
 }
 
 void TForm1::setFollowLastRead(bool on)

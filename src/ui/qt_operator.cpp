@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -105,6 +106,16 @@ std::optional<std::string> QtOperator::askSaveFile(const FileDialogSpec& spec)
 std::optional<std::string> QtOperator::askOpenFile(const FileDialogSpec& spec)
 {
     return askFile(spec, false);
+}
+
+std::optional<std::string> QtOperator::askPassword(const std::string& caption, const std::string& text)
+{
+    bool ok = false;
+    const QString password = QInputDialog::getText(dialogParent(), QString::fromStdString(caption),
+                                                   QString::fromStdString(text), QLineEdit::Password, QString(), &ok);
+    if (!ok)
+        return std::nullopt;
+    return password.toStdString();
 }
 
 } // namespace palvero

@@ -23,6 +23,7 @@ public:
     std::optional<std::string> askOpenFile(const FileDialogSpec& spec) override;
     size_t askChoice(const std::string& caption, const std::string& text, MessageIcon icon,
                      const std::vector<std::string>& buttons) override;
+    std::optional<std::string> askPassword(const std::string& caption, const std::string& text) override;
 
     // "CSV|*.csv|TXT|*.txt" as Qt writes it: "CSV (*.csv);;TXT (*.txt)".
     static QString qtFilter(const std::string& filter);

@@ -61,11 +61,6 @@ QString q(const std::string& s)
     return QString::fromStdString(s);
 }
 
-std::string toStd(const QString& text)
-{
-    return text.toStdString();
-}
-
 // Shows a text in an editable combo box: the matching item is selected, and the text
 // stands as it is even when no item matches.
 void showComboText(QComboBox* combo, const QString& text)
@@ -239,8 +234,8 @@ QComboBox* TSettings::textCombo(const char* name, const QStringList& items, std:
     combo->addItems(items);
     if (field) {
         connect(combo, &QComboBox::currentTextChanged, this,
-                [this, field](const QString& text) { m_context.settings.*field = toStd(text); });
-        m_showers.push_back([this, combo, field] { showComboText(combo, q(m_context.settings.*field)); });
+                [this, field](const QString& text) { m_context.settings.*field = cellBytes(text); });
+        m_showers.push_back([this, combo, field] { showComboText(combo, cellText(m_context.settings.*field)); });
     }
     return combo;
 }
@@ -250,9 +245,11 @@ QLineEdit* TSettings::textEdit(const char* name, int maxLength, std::string Sett
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(name);
     edit->setMaxLength(maxLength);
+    // Single-byte text in the code page, like every cell.
+    refuseUnheldCharacters(edit);
     connect(edit, &QLineEdit::textChanged, this,
-            [this, field](const QString& text) { m_context.settings.*field = toStd(text); });
-    m_showers.push_back([this, edit, field] { edit->setText(q(m_context.settings.*field)); });
+            [this, field](const QString& text) { m_context.settings.*field = cellBytes(text); });
+    m_showers.push_back([this, edit, field] { edit->setText(cellText(m_context.settings.*field)); });
     return edit;
 }
 
@@ -330,10 +327,10 @@ QWidget* TSettings::buildCommunicationPage()
     connect(Edit_export_separator, &QLineEdit::textEdited, this, &TSettings::separatorEdited);
     connect(Edit_export_separator, &QLineEdit::editingFinished, this, [this] {
         if (Edit_export_separator->text().isEmpty())
-            Edit_export_separator->setText(q(m_context.settings.ExportSeparator));
+            Edit_export_separator->setText(cellText(m_context.settings.ExportSeparator));
     });
     m_showers.push_back(
-        [this] { Edit_export_separator->setText(q(m_context.settings.ExportSeparator)); });
+        [this] { Edit_export_separator->setText(cellText(m_context.settings.ExportSeparator)); });
     Edit_export_separator->setFixedWidth(40);
     Edit_export_separator->setToolTip("The field separator of every CSV file written or read");
     misc->addWidget(new QLabel("Export separator:", page), row, 0);
@@ -483,6 +480,7 @@ QGroupBox* TSettings::buildEncryptionGroup(QWidget* parent)
     Edit_freeCommand = new QLineEdit(GroupBox_encryption);
     Edit_freeCommand->setObjectName("Edit_freeCommand");
     Edit_freeCommand->setToolTip("Sent to the receiver as typed, without a line end");
+    refuseUnheldCharacters(Edit_freeCommand);
     Edit_freeCommand->installEventFilter(this);
     Button4 = button("Button4", "Send a command", GroupBox_encryption);
     freeRow->addWidget(Edit_freeCommand, 1);
@@ -640,16 +638,7 @@ QWidget* TSettings::buildAdditionalPage()
     QLineEdit** members[kTitleFields] = {&Edit1, &Edit2, &Edit3, &Edit4, &Edit5, &Edit6, &Edit7, &Edit8, &Edit9};
     for (int i = 0; i < kTitleFields; ++i) {
         const QByteArray name = "Edit" + QByteArray::number(i + 1);
-        // Titles are single-byte text in the code page, like every cell.
-        auto* edit = new QLineEdit(page);
-        edit->setObjectName(name);
-        edit->setMaxLength(kTitleLength);
-        refuseUnheldCharacters(edit);
-        std::string Settings::*const field = fields[i];
-        connect(edit, &QLineEdit::textChanged, this,
-                [this, field](const QString& text) { m_context.settings.*field = cellBytes(text); });
-        m_showers.push_back([this, edit, field] { edit->setText(cellText(m_context.settings.*field)); });
-        m_titles[i] = *members[i] = edit;
+        m_titles[i] = *members[i] = textEdit(name.constData(), kTitleLength, fields[i], page);
         titles->addWidget(new QLabel(QString("Title %1").arg(i + 1), page), i + 2, 0);
         titles->addWidget(m_titles[i], i + 2, 1);
     }
@@ -751,19 +740,19 @@ void TSettings::wireCommands()
         };
     };
     connect(BitBtn3, &QPushButton::clicked, this,
-            guarded([this] { m_v2.sendMode(toStd(Combo_S2mode->currentText())); }));
+            guarded([this] { m_v2.sendMode(cellBytes(Combo_S2mode->currentText())); }));
     connect(Butt_S2decryption, &QPushButton::clicked, this,
             guarded([this] { m_v2.sendDecryption(Check_S2decryption->isChecked()); }));
     connect(BitBtn10, &QPushButton::clicked, this, guarded([this] { m_v2.sendRssi(Check_S2rssi->isChecked()); }));
     connect(BitBtn9, &QPushButton::clicked, this, guarded([this] {
-                const std::string key = toStd(Edit_S2masterkey->text());
+                const std::string key = cellBytes(Edit_S2masterkey->text());
                 showKeyProblem(Label_S2keyProblem, keyProblemText(readKeyText(key)));
                 m_v2.sendMasterKey(key);
             }));
     connect(BitBtn12, &QPushButton::clicked, this, guarded([this] { m_v2.sendGetMain(); }));
     connect(BitBtn13, &QPushButton::clicked, Memo_S2, &QPlainTextEdit::clear);
     connect(Button4, &QPushButton::clicked, this,
-            guarded([this] { m_v2.sendFree(toStd(Edit_freeCommand->text())); }));
+            guarded([this] { m_v2.sendFree(cellBytes(Edit_freeCommand->text())); }));
     connect(Butt_open_port, &QPushButton::clicked, this, [this] { m_v2.acquire(); });
 
     m_context.reading.onPortStateChanged = [this](const ReadingControl::State&) { updatePortControls(); };
@@ -935,7 +924,7 @@ void TSettings::focusWindowChanged(QWindow* now)
 
 void TSettings::separatorEdited(const QString& text)
 {
-    const std::string value = toStd(text);
+    const std::string value = cellBytes(text);
     const std::string problem = exportSeparatorProblem(value);
     windowStatus(1, q(problem));
     if (problem.empty()) {
@@ -944,13 +933,13 @@ void TSettings::separatorEdited(const QString& text)
     }
     // An empty field waits for the next character; anything else is taken back at once.
     if (!text.isEmpty())
-        Edit_export_separator->setText(q(m_context.settings.ExportSeparator));
+        Edit_export_separator->setText(cellText(m_context.settings.ExportSeparator));
 }
 
 void TSettings::refreshPortList()
 {
     const bool before = Combo_com_name->blockSignals(true);
-    const QString current = q(m_context.settings.Name);
+    const QString current = cellText(m_context.settings.Name);
     Combo_com_name->clear();
 #ifdef Q_OS_WIN
     for (int i = 1; i <= kPortCount; ++i)
@@ -969,8 +958,8 @@ void TSettings::refreshPortList()
     }
     if (!current.isEmpty() && Combo_com_name->findText(current, Qt::MatchExactly) < 0) {
         Combo_com_name->addItem(current);
-        const QString device = q(deviceForPortName(toStd(current)));
-        const bool present = m_context.commandPort.exists(toStd(device));
+        const QString device = cellText(deviceForPortName(cellBytes(current)));
+        const bool present = m_context.commandPort.exists(cellBytes(device));
         Combo_com_name->setItemData(Combo_com_name->count() - 1, present ? device : device + " (not present)",
                                     Qt::ToolTipRole);
     }
@@ -984,7 +973,7 @@ void TSettings::refreshPortList()
 void TSettings::pressV1Set(V1Parameter parameter, const QString& choice)
 {
     OwnDialog own(*this);
-    m_v1.pressSet(parameter, V1Commands::valueFor(parameter, toStd(choice)));
+    m_v1.pressSet(parameter, V1Commands::valueFor(parameter, cellBytes(choice)));
 }
 
 void TSettings::setLamp(V1Commands::Lamp lamp)

@@ -8,8 +8,13 @@
 #include <QPdfSelection>
 #include <QPdfWriter>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <iterator>
+#include <utility>
+#include <vector>
 
 using namespace palvero::manual;
 
@@ -33,6 +38,68 @@ ManualSource readSource(const QString& language)
     return error.isEmpty() ? source : ManualSource{};
 }
 
+// How each manual names its chapters and sections in the text ("chapter 7", "sections 14.2
+// and 7.3"); the words are regular expressions.
+struct Language {
+    const char* file;
+    const char* chapter;
+    const char* section;
+    const char* conjunction;
+};
+const Language kLanguages[] = {
+    {"En", "chapters?", "sections?", "and"},
+    {"Bg", "глав[аи]", "раздел(?:а|и|ите)?", "и"},
+};
+
+// Every chapter and section reference of a manual as "where -> what" (the heading it is
+// written under, the heading it names), and the ones that name no heading of their kind.
+struct References {
+    QStringList found;
+    QStringList faults;
+};
+
+References crossReferences(const Language& language)
+{
+    const PreparedBody body = prepareBody(readSource(language.file).body);
+    QSet<QString> chapters, sections;
+    for (const Heading& h : body.headings)
+        (h.level == 1 ? chapters : sections).insert(h.number);
+
+    // The prepared text carries each heading's number: "## 5.6\u2002Ending the day".
+    static const QRegularExpression heading("^#{1,2} (\\d+(?:\\.\\d+)?)\u2002", QRegularExpression::MultilineOption);
+    std::vector<std::pair<qsizetype, QString>> under;
+    for (auto it = heading.globalMatch(body.markdown); it.hasNext();) {
+        const auto m = it.next();
+        under.emplace_back(m.capturedStart(), m.captured(1));
+    }
+    const QString number = "\\d+(?:\\.\\d+)?";
+    const QRegularExpression reference(
+        QString("(?<!\\w)(?:(%1)|(%2))\\s+(%4(?:(?:\\s*,\\s*|\\s+%3\\s+)%4)*)")
+            .arg(QString::fromUtf8(language.chapter), QString::fromUtf8(language.section),
+                 QString::fromUtf8(language.conjunction), number),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+    static const QRegularExpression oneNumber("\\d+(?:\\.\\d+)?");
+
+    References out;
+    for (auto it = reference.globalMatch(body.markdown); it.hasNext();) {
+        const auto m = it.next();
+        QString where = "before the first heading";
+        for (const auto& [at, name] : under)
+            if (at < m.capturedStart())
+                where = name;
+        const bool chapter = m.capturedLength(1) > 0;
+        for (auto n = oneNumber.globalMatch(m.captured(3)); n.hasNext();) {
+            const QString target = n.next().captured();
+            out.found << where + " -> " + target;
+            if (!(chapter ? chapters : sections).contains(target))
+                out.faults << QString("under %1: \"%2\" names no %3").arg(where, normalised(m.captured()),
+                                                                         chapter ? "chapter" : "section");
+        }
+    }
+    out.found.sort();
+    return out;
+}
+
 } // namespace
 
 class ManualTest : public QObject {
@@ -43,6 +110,8 @@ private slots:
     void chaptersAndFigures();
     void missingFigureFails();
     void bothLanguagesAlike();
+    void crossReferencesNameHeadings_data();
+    void crossReferencesNameHeadings();
     void printedManual_data();
     void printedManual();
 };
@@ -129,6 +198,23 @@ void ManualTest::bothLanguagesAlike()
     QCOMPARE(bg.figures.size(), en.figures.size());
     for (size_t i = 0; i < en.figures.size(); ++i)
         QCOMPARE(bg.figures[i].file, en.figures[i].file);
+    // And the same references, from the same sections to the same headings.
+    QCOMPARE(crossReferences(kLanguages[1]).found, crossReferences(kLanguages[0]).found);
+}
+
+void ManualTest::crossReferencesNameHeadings_data()
+{
+    QTest::addColumn<int>("language");
+    for (int i = 0; i < int(std::size(kLanguages)); ++i)
+        QTest::newRow(kLanguages[i].file) << i;
+}
+
+void ManualTest::crossReferencesNameHeadings()
+{
+    QFETCH(int, language);
+    const References refs = crossReferences(kLanguages[language]);
+    QVERIFY2(refs.found.size() > 20, qPrintable(refs.found.join(", ")));
+    QVERIFY2(refs.faults.isEmpty(), qPrintable(refs.faults.join("\n")));
 }
 
 void ManualTest::printedManual_data()

@@ -56,8 +56,13 @@ TEST(ReadTextLines, SplitsAtEveryLineEnd)
     ASSERT_TRUE(readTextLines(file, lines, error));
     EXPECT_EQ(lines, (std::vector<std::string>{"a;", "b;", "c;", "d;"}));
 
-    EXPECT_FALSE(readTextLines(dir.path() / "missing.csv", lines, error));
-    EXPECT_FALSE(error.empty());
+    // A folder opens and fails at its first read: said, never thrown nor read as empty.
+    for (const auto& unreadable : {dir.path() / "missing.csv", dir.path()}) {
+        error.clear();
+        EXPECT_FALSE(readTextLines(unreadable, lines, error)) << unreadable;
+        EXPECT_NE(error.find(unreadable.string()), std::string::npos) << error;
+        EXPECT_TRUE(lines.empty());
+    }
 }
 
 } // namespace

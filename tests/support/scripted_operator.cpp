@@ -47,4 +47,14 @@ size_t ScriptedOperator::askChoice(const std::string& caption, const std::string
     return 0;
 }
 
+std::optional<std::string> ScriptedOperator::askPassword(const std::string& caption, const std::string& text)
+{
+    messages.push_back({caption, text, MessageIcon::Question});
+    if (passwordAnswers.empty())
+        return std::nullopt;
+    auto answer = passwordAnswers.front();
+    passwordAnswers.pop_front();
+    return answer;
+}
+
 } // namespace palvero::test

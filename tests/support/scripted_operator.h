@@ -26,14 +26,16 @@ public:
     // Recorded as a message, its buttons in `choices`.
     size_t askChoice(const std::string& caption, const std::string& text, MessageIcon icon,
                      const std::vector<std::string>& buttons) override;
+    std::optional<std::string> askPassword(const std::string& caption, const std::string& text) override;
 
     // Scripted answers, taken in order; a missing answer is No / Cancel.
     std::deque<bool> yesNoAnswers;
     std::deque<std::optional<std::string>> fileAnswers;
     // Button captions to choose, in order; a missing answer is the first button.
     std::deque<std::string> choiceAnswers;
+    std::deque<std::optional<std::string>> passwordAnswers;
 
-    std::vector<Message> messages;   // boxes shown, Yes/No questions included
+    std::vector<Message> messages;   // boxes shown, Yes/No and password questions included
     std::vector<FileDialogSpec> dialogs;
     std::vector<std::vector<std::string>> choices; // the buttons of each askChoice
 };
