@@ -76,8 +76,10 @@ void checkDescription(const palvero::ReceiverFrame& f, const palvero::TelegramDe
     check(d.mainRecord >= -1 && d.mainRecord < d.recordCount());
     check(d.formatFirstRecord >= -1 && d.formatFirstRecord <= d.recordCount());
     std::string value;
-    for (int r = 0; r < d.recordCount(); ++r)
+    for (int r = 0; r < d.recordCount(); ++r) {
         palvero::renderRecordValue(d, r, ',', value);
+        palvero::recordNumber(d, r);
+    }
 }
 
 struct FixedKey : palvero::PayloadKey {

@@ -83,6 +83,7 @@ void walkRecords(TelegramDescription& d, int p, bool wideIntegers)
         if ((dif & 0x0F) == 0x0F) {
             RecordDescription& r = d.addRecord();
             r.kind = RecordDescription::Kind::ManufacturerBlock;
+            r.meaning = VifMeaning{};
             r.dif = p;
             r.difByte = dif;
             r.data = p + 1;
@@ -114,7 +115,6 @@ void walkRecords(TelegramDescription& d, int p, bool wideIntegers)
         r.overrun = field.overrun;
         // A 64-bit integer as the number it is (current meters send their energy so).
         r.wide = wideIntegers && (dif & 0x0F) == 0x07 && !field.overrun && vif != 0x78;
-        r.number = dataFieldNumber(f, data, dif, vif, r.meaning.factor, r.wide, field);
         r.place = recordPlace(f, p, v);
         if (field.overrun) {
             // Nothing of the field is read: its offsets stop at the end of the data.
@@ -175,8 +175,8 @@ int readByMeterFormat(const ReceiverFrame& f, const MeterFormats* formats, Teleg
         r.scale = reading.field.scale;
         r.ownUnit.assign(reading.unit);
         r.ownDescription.assign("Meter format ").append(format->name);
-        r.number.kind = FieldNumber::Kind::Integer;
-        r.number.integer = *raw;
+        r.meaning = VifMeaning{};
+        r.meaning.exponent = r.scale;
         if (&reading == main)
             mainRecord = d.recordCount() - 1;
     }
@@ -216,10 +216,9 @@ RecordDescription& TelegramDescription::addRecord()
     if (static_cast<size_t>(m_count) == records.size())
         records.emplace_back();
     RecordDescription& r = records[static_cast<size_t>(m_count++)];
+    // The walk and the format readings set the rest.
     r.overrun = false;
     r.wide = false;
-    r.meaning = VifMeaning{};
-    r.number = FieldNumber{};
     r.place = {};
     return r;
 }
@@ -371,6 +370,22 @@ void describeTelegram(const ReceiverFrame& f, const DecodeOptions& options, cons
     readApplication(f, options, compactFormats, meterFormats, d);
 }
 
+FieldNumber recordNumber(const TelegramDescription& d, int record)
+{
+    FieldNumber n;
+    if (record < 0 || record >= d.recordCount())
+        return n;
+    const RecordDescription& r = d.record(record);
+    if (r.kind == RecordDescription::Kind::FormatReading) {
+        n.kind = FieldNumber::Kind::Integer;
+        n.integer = r.raw;
+    } else if (r.kind == RecordDescription::Kind::Record && !r.overrun) {
+        const FieldExtent extent{r.end - r.data, false};
+        n = dataFieldNumber(d.data, r.data, r.difByte, r.vifByte, r.meaning.factor, r.wide, extent);
+    }
+    return n;
+}
+
 void renderRecordValue(const TelegramDescription& d, int record, char separator, std::string& out)
 {
     out.clear();
@@ -391,10 +406,11 @@ void renderRecordValue(const TelegramDescription& d, int record, char separator,
         out.assign("Exception ");
         return;
     }
-    // An integer or BCD number read already: written at the precision of its coding.
+    // An integer or BCD number: written at the precision of its coding.
     static const int precision[16] = {0, 8, 8, 11, 13, 0, 15, 19, 0, 8, 8, 11, 13, 0, 15, 0};
-    if (r.number.kind == FieldNumber::Kind::Integer) {
-        renderScaledTo(out, r.number.integer, r.meaning.exponent, precision[r.difByte & 0x0F], separator);
+    const FieldNumber number = recordNumber(d, record);
+    if (number.kind == FieldNumber::Kind::Integer) {
+        renderScaledTo(out, number.integer, r.meaning.exponent, precision[r.difByte & 0x0F], separator);
         return;
     }
     renderDataField(out, d.data, r.data, r.difByte, r.vifByte, r.meaning.exponent, r.meaning.factor, separator);

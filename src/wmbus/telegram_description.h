@@ -42,8 +42,7 @@ struct RecordDescription {
     VifMeaning meaning;     // unit, description and scale
     std::string ownUnit;    // the unit when meaning.ownUnit: made from the record's bytes
     std::string ownDescription; // a format reading's description
-    FieldNumber number;     // the value as a number, where it is one
-    int64_t raw = 0;        // a format reading's value before its scale
+    int64_t raw = 0;        // a format reading's value before its scale (10^scale, also meaning.exponent)
     int scale = 0;
 
     std::string_view unit() const;
@@ -132,6 +131,11 @@ ApplicationData readRecords(const ReceiverFrame& f, const DecodeOptions& options
 // Both passes with no decryption in between: a frame that is plain, or decrypted already.
 void describeTelegram(const ReceiverFrame& f, const DecodeOptions& options, const CompactFormats* compactFormats,
                       const MeterFormats* meterFormats, TelegramDescription& d);
+
+// The number a record holds, taken from its bytes when asked: an integer times
+// 10^meaning.exponent, or a real with its scale applied. Dates, fabrication numbers, texts,
+// manufacturer blocks and fields that run past the data hold none.
+FieldNumber recordNumber(const TelegramDescription& d, int record);
 
 // The value text of a record, as the table and the listing show it.
 void renderRecordValue(const TelegramDescription& d, int record, char decimalSeparator, std::string& out);

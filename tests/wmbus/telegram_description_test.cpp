@@ -59,12 +59,13 @@ TEST(TelegramDescription, RecordsGiveTheirPlacesMeaningsAndNumbers)
         EXPECT_EQ(rec.data, e.data) << r;
         EXPECT_EQ(rec.end, e.end) << r;
         EXPECT_EQ(rec.unit(), e.unit) << r;
-        EXPECT_EQ(rec.number.kind, e.number) << r;
+        const FieldNumber number = recordNumber(d, r);
+        EXPECT_EQ(number.kind, e.number) << r;
         if (e.number == FieldNumber::Kind::Integer)
-            EXPECT_EQ(rec.number.integer, e.integer) << r;
+            EXPECT_EQ(number.integer, e.integer) << r;
         EXPECT_EQ(rec.place.storage, e.storage) << r;
     }
-    EXPECT_DOUBLE_EQ(d.record(2).number.real, 0.1) << "1.0 times the scale of VIF 2B";
+    EXPECT_DOUBLE_EQ(recordNumber(d, 2).real, 0.1) << "1.0 times the scale of VIF 2B";
     EXPECT_EQ(d.record(0).meaning.exponent, -3);
     EXPECT_EQ(d.record(5).description(), "Manf. secific");
     std::string value;
