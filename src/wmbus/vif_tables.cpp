@@ -174,13 +174,54 @@ int plainTextUnitLengthOffset(uint8_t vif, int v, int d)
     return -1;
 }
 
-void describeVif(const ReceiverFrame& f, int v, int d, VifMeaning& m, std::string& ownUnit)
-{
-    m = VifMeaning{};
-    const uint8_t vif = byteAt(f, v);
+namespace {
 
+// What a VIF means where its byte alone says it (every VIF but the plain-text units and
+// the extensions FB and FD), worked out once for all 256.
+struct SingleByteMeanings {
+    std::array<VifMeaning, 256> meaning;
+    std::array<bool, 256> single{};
+};
+
+void describeSingleByte(uint8_t vif, VifMeaning& m)
+{
     if (vif == 0x7F || vif == 0xFF)
         m.unit = "Manufacturer specific";
+    if (vif == 0x7E || vif == 0xFE)
+        m.unit = "Readout - not supported for now";
+    if (vif < 0xF0) {
+        const uint8_t key = vif & 0x7F;
+        if (const VifRow* r = rowOf(kPrimary, kPrimaryByCode, key))
+            apply(m, *r, key, true);
+    }
+}
+
+const SingleByteMeanings& singleByteMeanings()
+{
+    static const SingleByteMeanings table = [] {
+        SingleByteMeanings t;
+        for (int vif = 0; vif < 256; ++vif) {
+            const bool single = vif != 0x7C && vif != 0xFC && vif != 0xFB && vif != 0xFD;
+            t.single[static_cast<size_t>(vif)] = single;
+            if (single)
+                describeSingleByte(static_cast<uint8_t>(vif), t.meaning[static_cast<size_t>(vif)]);
+        }
+        return t;
+    }();
+    return table;
+}
+
+} // namespace
+
+void describeVif(const ReceiverFrame& f, int v, int d, VifMeaning& m, std::string& ownUnit)
+{
+    const uint8_t vif = byteAt(f, v);
+    const SingleByteMeanings& table = singleByteMeanings();
+    if (table.single[vif]) {
+        m = table.meaning[vif];
+        return;
+    }
+    m = VifMeaning{};
 
     if (vif == 0x7C || vif == 0xFC) {
         int lengthAt = plainTextUnitLengthOffset(vif, v, d);
@@ -210,14 +251,6 @@ void describeVif(const ReceiverFrame& f, int v, int d, VifMeaning& m, std::strin
         if (const VifRow* r = rowOf(kFb, kFbByCode, code))
             apply(m, *r, code, false);
         return;
-    }
-    if (vif == 0x7E || vif == 0xFE)
-        m.unit = "Readout - not supported for now";
-
-    if (vif < 0xF0) {
-        const uint8_t key = vif & 0x7F;
-        if (const VifRow* r = rowOf(kPrimary, kPrimaryByCode, key))
-            apply(m, *r, key, true);
     }
 }
 
