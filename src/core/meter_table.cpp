@@ -260,6 +260,12 @@ void MeterTable::notifyRowUpdated(int row)
         l->rowUpdated(row);
 }
 
+void MeterTable::notifyDeliveryDone()
+{
+    for (auto* l : m_listeners)
+        l->deliveryDone();
+}
+
 void MeterTable::notifyStatusText(int panel, const std::string& text)
 {
     for (auto* l : m_listeners)

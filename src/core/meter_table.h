@@ -80,6 +80,9 @@ public:
     virtual void reset() {}
     // Cells of rows first..last changed outside the telegram pipeline.
     virtual void rowsChanged(int /*first*/, int /*last*/) {}
+    // Every frame of one delivery of received bytes has been through the table: a view that
+    // follows the reading catches up here once, not for each telegram of a burst.
+    virtual void deliveryDone() {}
 };
 
 // The working set of the reader: one row per meter, all cells text, row 0 the titles.
@@ -158,6 +161,7 @@ public:
     void notifyStatusText(int panel, const std::string& text);
     void notifyTableRebuilt();
     void notifyRowsChanged(int first, int last);
+    void notifyDeliveryDone();
 
 private:
     static int flagBit(RowFlag f) { return 1 << static_cast<int>(f); }

@@ -62,7 +62,8 @@ private:
 class Reception {
 public:
     Reception(MeterTable& table, const ReadingSettings& settings, const Formats& formats, MeterKeySource* keys)
-        : m_processor(table, settings, formats, keys)
+        : m_table(table)
+        , m_processor(table, settings, formats, keys)
         , m_assembler(table,
                       [this](ReceiverFrame& f) {
                           m_heard.remember(f);
@@ -73,8 +74,16 @@ public:
     Reception(const Reception&) = delete;
     Reception& operator=(const Reception&) = delete;
 
-    void receive(const uint8_t* data, size_t n) { m_assembler.receive(data, n); }
-    void receive(const std::vector<uint8_t>& data) { m_assembler.receive(data); }
+    void receive(const uint8_t* data, size_t n)
+    {
+        m_assembler.receive(data, n);
+        m_table.notifyDeliveryDone();
+    }
+    void receive(const std::vector<uint8_t>& data)
+    {
+        m_assembler.receive(data);
+        m_table.notifyDeliveryDone();
+    }
     // Replayed bytes heard at `heard`: the rows their frames complete get that time and date.
     void receive(const std::vector<uint8_t>& data, const DateTime& heard)
     {
@@ -84,6 +93,7 @@ public:
         } back{m_processor};
         m_processor.setHeardAt(&heard);
         m_assembler.receive(data);
+        m_table.notifyDeliveryDone();
     }
 
     FrameAssembler& assembler() { return m_assembler; }
@@ -107,6 +117,7 @@ public:
     const LastTelegrams& lastTelegrams() const { return m_heard; }
 
 private:
+    MeterTable& m_table;
     LastTelegrams m_heard;
     TelegramProcessor m_processor;
     FrameAssembler m_assembler;
