@@ -18,6 +18,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QFile>
 #include <QLineEdit>
 #include <QPixmap>
@@ -37,6 +38,42 @@ namespace {
 struct Counter : palvero::MeterTableListener {
     long updated = 0;
     void rowUpdated(int) override { ++updated; }
+};
+
+// Times every event delivered from the event loop itself, so that a stall can be traced to
+// the object and the kind of event that held the loop.
+class TimedApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        if (m_depth++ > 0) {
+            const bool done = QApplication::notify(receiver, event);
+            --m_depth;
+            return done;
+        }
+        QElapsedTimer t;
+        t.start();
+        const int type = event->type();
+        // Taken before: the receiver may be gone afterwards.
+        const char* const kind = receiver->metaObject()->className();
+        const QString name = receiver->objectName();
+        const bool done = QApplication::notify(receiver, event);
+        --m_depth;
+        const qint64 took = t.elapsed();
+        if (took > longest) {
+            longest = took;
+            longestType = type;
+            longestReceiver = QString::fromLatin1(kind) + " " + name;
+        }
+        return done;
+    }
+    qint64 longest = 0;
+    int longestType = 0;
+    QString longestReceiver;
+
+private:
+    int m_depth = 0;
 };
 
 QString option(const QStringList& args, const QString& name, const QString& fallback = {})
@@ -64,7 +101,7 @@ std::vector<uint8_t> prefillFrame(int n)
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
+    TimedApplication app(argc, argv);
     std::setlocale(LC_ALL, "");
     const QStringList args = app.arguments();
     const QString sim = option(args, "--sim");
@@ -151,12 +188,15 @@ int main(int argc, char** argv)
     // The event loop's worst stall: gaps between ticks of a 5 ms timer.
     QElapsedTimer clock;
     clock.start();
-    qint64 last = 0, worst = 0;
+    qint64 last = 0, worst = 0, worstAt = 0;
     QTimer probe;
     probe.setInterval(5);
     QObject::connect(&probe, &QTimer::timeout, [&] {
         const qint64 now = clock.elapsed();
-        worst = std::max(worst, now - last);
+        if (now - last > worst) {
+            worst = now - last;
+            worstAt = now;
+        }
         last = now;
     });
 
@@ -209,8 +249,10 @@ int main(int argc, char** argv)
     std::printf("meters in the table before: %d, after: %d\n", rowsBefore, window.table().dataRowCount());
     std::printf("frames sent by the receiver: %ld, telegrams processed by the window: %ld\n", sent,
                 counter.updated);
-    std::printf("longest event-loop stall: %lld ms over %.1f s\n", static_cast<long long>(worst),
-                clock.elapsed() / 1000.0);
+    std::printf("longest event-loop stall: %lld ms over %.1f s (ending %.2f s after the start)\n",
+                static_cast<long long>(worst), clock.elapsed() / 1000.0, worstAt / 1000.0);
+    std::printf("longest single event: %lld ms, type %d to %s\n", static_cast<long long>(app.longest),
+                app.longestType, app.longestReceiver.toUtf8().constData());
     std::printf("signal chart: %s, %ld rebuilds\n", chart ? "open" : "closed", program.signalChart().rebuildCount());
     for (const auto& line : window.table().readerLog)
         std::printf("reader log: %s\n", line.c_str());

@@ -260,6 +260,12 @@ void MeterTable::notifyRowUpdated(int row)
         l->rowUpdated(row);
 }
 
+void MeterTable::notifyDeliveryDone()
+{
+    for (auto* l : m_listeners)
+        l->deliveryDone();
+}
+
 void MeterTable::notifyStatusText(int panel, const std::string& text)
 {
     for (auto* l : m_listeners)
@@ -286,12 +292,14 @@ void MeterTable::indexRow(int row)
     MeterRows& rows = m_rowsById[id];
     if (rows.last == 0) {
         rows.last = row;
-        return;
+    } else {
+        int earlier = row;
+        if (row > rows.last)
+            std::swap(earlier, rows.last);
+        rows.earlier.insert(std::lower_bound(rows.earlier.begin(), rows.earlier.end(), earlier), earlier);
     }
-    int earlier = row;
-    if (row > rows.last)
-        std::swap(earlier, rows.last);
-    rows.earlier.insert(std::lower_bound(rows.earlier.begin(), rows.earlier.end(), earlier), earlier);
+    if (const auto number = packedMeterId(id))
+        m_rowsByNumber.set(*number, rows.last);
 }
 
 void MeterTable::unindexRow(int row)
@@ -304,12 +312,17 @@ void MeterTable::unindexRow(int row)
         return;
     MeterRows& rows = it->second;
     if (row == rows.last) {
+        const auto number = packedMeterId(id);
         if (rows.earlier.empty()) {
             m_rowsById.erase(it);
+            if (number)
+                m_rowsByNumber.erase(*number);
             return;
         }
         rows.last = rows.earlier.back();
         rows.earlier.pop_back();
+        if (number)
+            m_rowsByNumber.set(*number, rows.last);
         return;
     }
     auto pos = std::lower_bound(rows.earlier.begin(), rows.earlier.end(), row);
@@ -320,6 +333,7 @@ void MeterTable::unindexRow(int row)
 void MeterTable::rebuildIndexes()
 {
     m_rowsById.clear();
+    m_rowsByNumber.clear();
     m_tally = MediumCounters{};
     for (int r = 1; r < rowCount(); ++r) {
         indexRow(r);

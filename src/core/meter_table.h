@@ -1,5 +1,6 @@
 #pragma once
 
+#include "id_index.h"
 #include "reading_settings.h"
 #include "text_grid.h"
 
@@ -79,6 +80,9 @@ public:
     virtual void reset() {}
     // Cells of rows first..last changed outside the telegram pipeline.
     virtual void rowsChanged(int /*first*/, int /*last*/) {}
+    // Every frame of one delivery of received bytes has been through the table: a view that
+    // follows the reading catches up here once, not for each telegram of a burst.
+    virtual void deliveryDone() {}
 };
 
 // The working set of the reader: one row per meter, all cells text, row 0 the titles.
@@ -113,6 +117,9 @@ public:
 
     // The last data row whose "Meter ID" is exactly `meterId`; 0 when there is none.
     int findMeterRow(const std::string& meterId) const;
+    // The same for the ID text of an identification number (its eight hex digits): the
+    // lookup of every telegram, without a text.
+    int findMeterRow(uint32_t identification) const { return m_rowsByNumber.find(identification); }
     // Every data row with this "Meter ID", in table order.
     std::vector<int> meterRows(const std::string& meterId) const;
     // True when the table holds no meter: one data row and an empty "No." cell.
@@ -154,6 +161,7 @@ public:
     void notifyStatusText(int panel, const std::string& text);
     void notifyTableRebuilt();
     void notifyRowsChanged(int first, int last);
+    void notifyDeliveryDone();
 
 private:
     static int flagBit(RowFlag f) { return 1 << static_cast<int>(f); }
@@ -177,6 +185,8 @@ private:
         std::vector<int> earlier;
     };
     std::unordered_map<std::string, MeterRows> m_rowsById;
+    // The last row of every ID that is an identification number's text, by that number.
+    IdIndex m_rowsByNumber;
     std::vector<MeterTableListener*> m_listeners;
 };
 

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "frame_assembler.h"
+#include "id_index.h"
 #include "meter_format_file.h"
 #include "telegram_processor.h"
 
 #include <filesystem>
 #include <string>
-#include <unordered_map>
 
 namespace palvero {
 
@@ -17,8 +17,16 @@ class LastTelegrams {
 public:
     void remember(const ReceiverFrame& f)
     {
-        if (f.size() >= frame::kMinimumLength)
-            m_frames[idOf(f)].assign(f.begin(), f.end());
+        if (f.size() < frame::kMinimumLength)
+            return;
+        const uint32_t id = idOf(f);
+        int at = m_index.find(id);
+        if (at == 0) {
+            m_frames.emplace_back();
+            at = static_cast<int>(m_frames.size());
+            m_index.set(id, at);
+        }
+        m_frames[static_cast<size_t>(at - 1)].assign(f.begin(), f.end());
     }
     // The frame, or nullptr when nothing was heard from this meter.
     const ReceiverFrame* find(const std::string& meterId) const
@@ -33,8 +41,8 @@ public:
                 return nullptr;
             id = id << 4 | static_cast<uint32_t>(v);
         }
-        auto it = m_frames.find(id);
-        return it == m_frames.end() ? nullptr : &it->second;
+        const int at = m_index.find(id);
+        return at == 0 ? nullptr : &m_frames[static_cast<size_t>(at - 1)];
     }
 
 private:
@@ -44,7 +52,8 @@ private:
         return static_cast<uint32_t>(f[frame::kId]) | static_cast<uint32_t>(f[frame::kId + 1]) << 8
             | static_cast<uint32_t>(f[frame::kId + 2]) << 16 | static_cast<uint32_t>(f[frame::kId + 3]) << 24;
     }
-    std::unordered_map<uint32_t, ReceiverFrame> m_frames;
+    IdIndex m_index; // position in m_frames, from 1
+    std::vector<ReceiverFrame> m_frames;
 };
 
 // The reading pipeline from received bytes to the meter table: frame assembly feeding
@@ -53,7 +62,8 @@ private:
 class Reception {
 public:
     Reception(MeterTable& table, const ReadingSettings& settings, const Formats& formats, MeterKeySource* keys)
-        : m_processor(table, settings, formats, keys)
+        : m_table(table)
+        , m_processor(table, settings, formats, keys)
         , m_assembler(table,
                       [this](ReceiverFrame& f) {
                           m_heard.remember(f);
@@ -64,8 +74,16 @@ public:
     Reception(const Reception&) = delete;
     Reception& operator=(const Reception&) = delete;
 
-    void receive(const uint8_t* data, size_t n) { m_assembler.receive(data, n); }
-    void receive(const std::vector<uint8_t>& data) { m_assembler.receive(data); }
+    void receive(const uint8_t* data, size_t n)
+    {
+        m_assembler.receive(data, n);
+        m_table.notifyDeliveryDone();
+    }
+    void receive(const std::vector<uint8_t>& data)
+    {
+        m_assembler.receive(data);
+        m_table.notifyDeliveryDone();
+    }
     // Replayed bytes heard at `heard`: the rows their frames complete get that time and date.
     void receive(const std::vector<uint8_t>& data, const DateTime& heard)
     {
@@ -75,6 +93,7 @@ public:
         } back{m_processor};
         m_processor.setHeardAt(&heard);
         m_assembler.receive(data);
+        m_table.notifyDeliveryDone();
     }
 
     FrameAssembler& assembler() { return m_assembler; }
@@ -98,6 +117,7 @@ public:
     const LastTelegrams& lastTelegrams() const { return m_heard; }
 
 private:
+    MeterTable& m_table;
     LastTelegrams m_heard;
     TelegramProcessor m_processor;
     FrameAssembler m_assembler;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "compact_formats.h"
+#include "compact_formats_file.h"
 #include "formats.h"
 #include "meter_format.h"
 #include "meter_format_search.h"
@@ -10,6 +10,7 @@
 #include "receiver_frame.h"
 #include "record_parser.h"
 #include "telegram_decryption.h"
+#include "telegram_description.h"
 #include "telegram_layers.h"
 #include "transport_layer.h"
 
@@ -44,17 +45,21 @@ public:
     void process(ReceiverFrame& f);
     void operator()(ReceiverFrame& f) { process(f); }
 
-    // The records of the last decoded telegram (the hidden decoded-records grid).
-    const DecodedRecords& decodedRecords() const { return m_records; }
+    // The last telegram that reached a row as the library read it: its layers, records and
+    // main value. The listing, the JSON report and the teach window read it.
+    const TelegramDescription& lastDescription() const { return m_description; }
+    // The records of the last decoded telegram (the hidden decoded-records grid), rendered
+    // from the description when asked for.
+    const DecodedRecords& decodedRecords() const;
     // The layers of the last telegram that reached a row, and what its application data gave.
-    const TelegramLayers& lastLayers() const { return m_layers; }
-    ApplicationData lastContent() const { return m_content; }
+    const TelegramLayers& lastLayers() const { return m_description.layers; }
+    ApplicationData lastContent() const { return m_description.content; }
     // The main value and unit that telegram gave (empty when it gave none).
     const std::string& lastMainValue() const { return m_mainValue; }
     const std::string& lastMainUnit() const { return m_mainUnit; }
 
     // Compact frame formats: the compiled-in table and those learned from full frames.
-    CompactFormats& compactFormats() { return m_compactFormats; }
+    KeptCompactFormats& compactFormats() { return m_compactFormats; }
     // Meter formats: the operator's and the compiled-in ones. They read a telegram only
     // where its standard records give no main value and no record of the format's unit,
     // and its data are not encrypted.
@@ -68,10 +73,10 @@ public:
     const MeterFormats& meterFormats() const { return m_meterFormats; }
     // The meter format that read the last telegram (empty when none did), and the row of
     // DecodedRecords where its readings begin.
-    const std::string& lastMeterFormat() const { return m_formatName; }
-    int lastFormatFirstRow() const { return m_formatFirstRow; }
+    const std::string& lastMeterFormat() const { return m_description.formatName; }
+    int lastFormatFirstRow() const { return m_description.formatFirstRecord; }
     // The row of DecodedRecords that gave the main value; -1 when none did.
-    int lastMainRow() const { return m_mainRow; }
+    int lastMainRow() const { return m_description.mainRecord; }
 
     // While set, rows are stamped with this time instead of the clock's: the time a
     // replayed telegram was heard. Null gives the clock back.
@@ -82,11 +87,8 @@ public:
     std::function<void(int row, const ReceiverFrame& f)> telegramRead;
 
 private:
-    void updateRow(int row, const std::string& meterId, const ReceiverFrame& f, const TelegramLayers& layers,
-                   uint8_t status);
+    void updateRow(int row, const ReceiverFrame& f, uint8_t status);
     void learnFormat();
-    // Appends the readings of the meter format that matches; gives the main one's row or -1.
-    int readByMeterFormat(const ReceiverFrame& f, const TelegramLayers& layers);
     void tellCompactProblem(ApplicationData content, const std::string& meterId);
     DateTime now() const { return m_heardAt ? *m_heardAt : m_formats.now(); }
 
@@ -94,36 +96,21 @@ private:
     const ReadingSettings& m_settings;
     const Formats& m_formats;
     TelegramDecryption m_decryption;
-    DecodedRecords m_records;
-    TelegramLayers m_layers;
-    ApplicationData m_content = ApplicationData::Records;
+    TelegramDescription m_description;
+    mutable DecodedRecords m_records;
+    mutable bool m_recordsFilled = false;
     std::string m_mainValue;
     std::string m_mainUnit;
-    CompactFormats m_compactFormats;
+    KeptCompactFormats m_compactFormats;
     MeterFormats m_meterFormats{knownMeterFormats()};
-    std::string m_formatName;
-    int m_formatFirstRow = -1;
-    int m_mainRow = -1;
     std::vector<uint8_t> m_lastFormat; // the DIF/VIF bytes of the last full frame's format
     std::unordered_set<std::string> m_toldCompact; // meters whose unread compact frame was logged
     bool m_toldFormatsFile = false;
     std::optional<DateTime> m_heardAt;
+    // Buffers that serve every telegram.
+    std::string m_meterId;
+    std::string m_text;
+    std::vector<int> m_slots;
 };
-
-// Meter ID: bytes 8, 7, 6, 5 in hex ("12345678" for 78 56 34 12).
-std::string meterIdText(const ReceiverFrame& f);
-// Manufacturer letters from the M field at offsets 3 and 4 ("KAM" for 2D 2C).
-std::string manufacturerText(uint8_t low, uint8_t high);
-// True for the CI values the reader knows.
-bool isKnownCi(uint8_t ciField);
-// The telegram as a meter format sees it: the link layer's fields and the application
-// data from the first byte after the transport header to the last telegram data byte.
-FormatTelegram formatTelegramOf(const ReceiverFrame& f, const TelegramLayers& layers);
-// The telegram as the search for its format takes it, with a copy of its application data
-// and, for a compact frame, its format signature as the bytes that name its layout.
-TeachSample teachSampleOf(const ReceiverFrame& f, const TelegramLayers& layers);
-// Whether a meter format may read application data of this kind: not while they are
-// encrypted, nor from one fragment of a longer message.
-bool meterFormatMayRead(ApplicationData content);
 
 } // namespace palvero

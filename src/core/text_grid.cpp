@@ -15,21 +15,9 @@ TextGrid::TextGrid(int rows, int columns)
     setRowCount(rows);
 }
 
-bool TextGrid::contains(int row, int column) const
-{
-    return row >= 0 && row < rowCount() && column >= 0 && column < m_columns;
-}
-
 const std::string& TextGrid::cell(int row, int column) const
 {
     return contains(row, column) ? m_rows[static_cast<size_t>(row)][static_cast<size_t>(column)] : kEmpty;
-}
-
-void TextGrid::setCell(int row, int column, std::string_view text)
-{
-    // Assigning in place keeps the cell's buffer: rewriting a row allocates nothing.
-    if (contains(row, column))
-        m_rows[static_cast<size_t>(row)][static_cast<size_t>(column)].assign(text);
 }
 
 const std::vector<std::string>& TextGrid::row(int row) const

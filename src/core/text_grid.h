@@ -19,8 +19,20 @@ public:
     int columnCount() const { return m_columns; }
 
     const std::string& cell(int row, int column) const;
-    void setCell(int row, int column, std::string_view text);
-    bool contains(int row, int column) const;
+    // Assigning in place keeps the cell's buffer: rewriting a row allocates nothing. A
+    // telegram mostly writes what the cell holds already, which is then left alone.
+    void setCell(int row, int column, std::string_view text)
+    {
+        if (!contains(row, column))
+            return;
+        std::string& cell = m_rows[static_cast<size_t>(row)][static_cast<size_t>(column)];
+        if (cell.size() != text.size() || std::char_traits<char>::compare(cell.data(), text.data(), text.size()) != 0)
+            cell.assign(text);
+    }
+    bool contains(int row, int column) const
+    {
+        return row >= 0 && row < rowCount() && column >= 0 && column < m_columns;
+    }
 
     const std::vector<std::string>& row(int row) const;
 

@@ -4,6 +4,7 @@
 #include "fixed_text.h"
 
 #include <algorithm>
+#include <chrono>
 #include <unordered_map>
 
 namespace palvero {
@@ -30,23 +31,59 @@ MetersFile::MetersFile(std::filesystem::path dataFolder, ErrorLogger& log)
 {
 }
 
+namespace {
+
+// Writes through any MetersFile of the program: another window's write within the same
+// tick of the file system's clock changes neither size nor time, but this count.
+std::uint64_t g_writes = 0;
+
+// A file changed this recently may change again within the same tick of its clock (two
+// seconds on the coarsest file systems) without its time showing it: it is read again.
+constexpr std::chrono::seconds kSettleTime{2};
+
+} // namespace
+
+void MetersFile::changed()
+{
+    ++g_writes;
+    m_index.valid = false;
+}
+
 int MetersFile::search(const std::string& meterId, std::string* key)
 {
-    // The file is small and a lookup may run for every telegram: one read, no cache.
-    std::vector<std::uint8_t> bytes;
-    m_last = m_file.readAll(bytes);
-    if (!m_last.ok())
-        return -1;
-    const std::size_t count = bytes.size() / MeterKeyRecord::kSize;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t* record = bytes.data() + i * MeterKeyRecord::kSize;
-        if (readFixedText(record + MeterKeyRecord::kIdOffset, MeterKeyRecord::kIdCapacity) == meterId) {
-            if (key)
-                *key = std::string(readFixedText(record + MeterKeyRecord::kKeyOffset, MeterKeyRecord::kKeyCapacity));
-            return static_cast<int>(i);
+    std::error_code sizeError, timeError;
+    const std::uintmax_t size = std::filesystem::file_size(m_file.path(), sizeError);
+    const auto modified = std::filesystem::last_write_time(m_file.path(), timeError);
+    const bool same = !sizeError && !timeError && m_index.valid && m_index.size == size
+        && m_index.modified == modified && m_index.writes == g_writes;
+    if (!same) {
+        m_index.valid = false;
+        std::vector<std::uint8_t> bytes;
+        m_last = m_file.readAll(bytes);
+        if (!m_last.ok())
+            return -1;
+        m_index.first.clear();
+        const std::size_t count = bytes.size() / MeterKeyRecord::kSize;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t* record = bytes.data() + i * MeterKeyRecord::kSize;
+            m_index.first.emplace(std::string(readFixedText(record + MeterKeyRecord::kIdOffset, MeterKeyRecord::kIdCapacity)),
+                                  std::make_pair(static_cast<int>(i), std::string(readFixedText(
+                                                     record + MeterKeyRecord::kKeyOffset, MeterKeyRecord::kKeyCapacity))));
         }
+        const auto now = std::filesystem::file_time_type::clock::now();
+        m_index.valid = !sizeError && !timeError && modified + kSettleTime < now;
+        m_index.size = size;
+        m_index.modified = modified;
+        m_index.writes = g_writes;
+    } else {
+        m_last = FileOutcome{};
     }
-    return -1;
+    const auto it = m_index.first.find(meterId);
+    if (it == m_index.first.end())
+        return -1;
+    if (key)
+        *key = it->second.second;
+    return it->second.first;
 }
 
 MeterKeyLookup MetersFile::FindMeterKey(const std::string& meterId)
@@ -69,6 +106,7 @@ int MetersFile::FindMeterIndex(const std::string& meterId)
 
 int MetersFile::SaveMeter(const std::string& meterId, const std::string& key)
 {
+    const Writing writing{*this};
     const int index = FindMeterIndex(meterId);
     // A lookup that could not read the file must not lead to a second record for the meter.
     if (m_last.ok()) {
@@ -91,6 +129,7 @@ int MetersFile::SaveMeter(const std::string& meterId, const std::string& key)
 
 bool MetersFile::DeleteMeter(const std::string& meterId)
 {
+    const Writing writing{*this};
     const int index = FindMeterIndex(meterId);
     if (m_last.ok()) {
         if (index < 0)
@@ -112,12 +151,14 @@ bool MetersFile::DeleteMeter(const std::string& meterId)
 
 bool MetersFile::Truncate()
 {
+    const Writing writing{*this};
     m_last = m_file.truncate();
     return m_last.ok();
 }
 
 bool MetersFile::SaveMeters(const std::vector<MeterKeyRecord>& meters, SaveCount* count)
 {
+    const Writing writing{*this};
     SaveCount counted;
     std::vector<std::uint8_t> bytes;
     m_last = m_file.readAll(bytes);
@@ -171,6 +212,7 @@ bool MetersFile::SaveMeters(const std::vector<MeterKeyRecord>& meters, SaveCount
 
 bool MetersFile::DeleteMeters(const std::vector<std::string>& meterIds, int* removed)
 {
+    const Writing writing{*this};
     if (removed)
         *removed = 0;
     std::vector<std::uint8_t> bytes;

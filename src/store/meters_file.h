@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace palvero {
@@ -39,6 +41,9 @@ struct MeterKeyRecord {
 // works and closes it; the file and its folder are never created. A meter is identified by
 // its exact stored ID text (byte-wise, case-sensitive); lookups take the first match.
 // Failures go to the error log and the detailed log; nothing is shown to the operator.
+// Lookups read the file again only when it changed (its size or modification time, or a
+// write through any MetersFile of the program), so that a key added by another window is
+// found at once and a walk past ten thousand meters does not read the file per telegram.
 // After every operation lastOutcome() tells what it met (the meters window picks its own
 // codes and error texts from it).
 class MetersFile : public MeterKeySource {
@@ -98,6 +103,22 @@ public:
 
 private:
     int search(const std::string& meterId, std::string* key);
+    void changed();
+    // Marks the index stale when a writing operation ends, whatever it met.
+    struct Writing {
+        MetersFile& file;
+        ~Writing() { file.changed(); }
+    };
+
+    // The first record of every ID, as the file stood when it was last read.
+    struct KeyIndex {
+        bool valid = false;
+        std::uintmax_t size = 0;
+        std::filesystem::file_time_type modified{};
+        std::uint64_t writes = 0;
+        std::unordered_map<std::string, std::pair<int, std::string>> first;
+    };
+    KeyIndex m_index;
 
     RecordFile m_file;
     ErrorLogger& m_log;

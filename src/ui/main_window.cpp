@@ -562,7 +562,29 @@ void TForm1::rowUpdated(int row)
         m_teach->telegramHeard(row);
     m_tree->updateRow(row);
     Tree_meters->viewport()->update();
-    meterRead(row);
+    // Scrolled to once the delivery is through, or by the event loop for a telegram that came
+    // another way (a meter taught again).
+    m_followPending = true;
+    if (!m_followScheduled) {
+        m_followScheduled = true;
+        QTimer::singleShot(0, this, [this] {
+            m_followScheduled = false;
+            followPending();
+        });
+    }
+}
+
+void TForm1::deliveryDone()
+{
+    followPending();
+}
+
+void TForm1::followPending()
+{
+    if (!m_followPending)
+        return;
+    m_followPending = false;
+    meterRead(m_table.lastReadRow);
 }
 
 void TForm1::statusText(int panel, const std::string& text)

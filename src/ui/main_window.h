@@ -133,6 +133,7 @@ public:
     void showRow(int row);
 
     void rowUpdated(int row) override;
+    void deliveryDone() override;
     void statusText(int panel, const std::string& text) override;
     void tableRebuilt() override;
     void appearanceChanged() override;
@@ -184,6 +185,8 @@ private:
     void saveGeometryToSettings();
     void readingStarted(bool reading);
     void meterRead(int row);
+    // The last read meter is brought into view once per delivery of received bytes.
+    void followPending();
     // The outbox, the two Tools commands and the sends at Stop and exit.
     void buildCentralFeatures();
 
@@ -194,6 +197,8 @@ private:
     MeterTableModel* m_model = nullptr;
     std::unique_ptr<MeterTree> m_tree;
     TTeachMeter* m_teach = nullptr;
+    bool m_followPending = false;
+    bool m_followScheduled = false;
     std::unique_ptr<CentralLink> m_central;
     struct Field;
     std::unique_ptr<Field> m_field; // declared last: it listens to the table and the tree

@@ -310,12 +310,20 @@ void TForm1::meterRead(int row)
 {
     if (!m_field || !m_field->follow || row != m_table.lastReadRow || row < 1)
         return;
-    // Only the rows scroll: the columns stay where the operator put them.
+    const int column = std::max(Grid_values->currentIndex().column(), 0);
+    const QModelIndex at = m_model->index(row - 1, column);
+    const int top = Grid_values->rowViewportPosition(row - 1);
+    if (top >= 0 && top + Grid_values->rowHeight(row - 1) <= Grid_values->viewport()->height())
+        return;
+    // Only the rows scroll: the columns stay where the operator put them. The view is not
+    // shifted on screen for each meter heard (a copy of the whole picture every time, with
+    // a new meter in every frame of a walk): it is painted once where it ends up.
     QScrollBar* across = Grid_values->horizontalScrollBar();
     const int left = across->value();
-    const int column = std::max(Grid_values->currentIndex().column(), 0);
-    Grid_values->scrollTo(m_model->index(row - 1, column), QAbstractItemView::EnsureVisible);
+    Grid_values->setUpdatesEnabled(false);
+    Grid_values->scrollTo(at, QAbstractItemView::EnsureVisible);
     across->setValue(left);
+    Grid_values->setUpdatesEnabled(true);
 }
 
 void TForm1::searchResult(const QString& text, bool found)

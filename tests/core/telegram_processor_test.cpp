@@ -1,4 +1,5 @@
 #include "frame_assembler.h"
+#include "reception.h"
 #include "telegram_data.h"
 #include "telegram_processor.h"
 #include "temp_dir.h"
@@ -54,6 +55,37 @@ TEST(TelegramProcessor, FillsEveryCellOfANewRow)
     EXPECT_EQ(r.listener.updated, std::vector<int>{1});
     EXPECT_EQ(r.listener.status, std::vector<std::string>{"0:Last read device: 12345678"});
     EXPECT_EQ(r.table.mediumCounters().Water, 1u);
+}
+
+// A view that follows the reading is told once per delivery, after every row of it, however
+// many frames the delivery held (none, a part of one, several).
+TEST(TelegramProcessor, OneDeliveryDoneAfterEveryRowOfTheDelivery)
+{
+    struct Order : MeterTableListener {
+        std::string events;
+        void rowUpdated(int row) override { events += std::to_string(row); }
+        void deliveryDone() override { events += "|"; }
+    };
+    MeterTable table{3};
+    ReadingSettings settings;
+    FixedFormats formats;
+    Order order;
+    table.addListener(&order);
+    Reception reception(table, settings, formats, nullptr);
+    const auto frame = [](const char* id) {
+        return test::receiverFrame(fromHex("00 44 2D 2C " + std::string(id) + " 01 07 7A 01 00 00 00 04 13 E8 03 00 00"));
+    };
+    std::vector<uint8_t> burst;
+    for (const char* id : {"78 56 34 12", "79 56 34 12", "78 56 34 12"}) {
+        const auto f = frame(id);
+        burst.insert(burst.end(), f.begin(), f.end());
+    }
+    const auto half = frame("80 56 34 12");
+    reception.receive(burst);
+    reception.receive(half.data(), half.size() / 2);
+    reception.receive(half.data() + half.size() / 2, half.size() - half.size() / 2);
+    reception.receive(nullptr, 0);
+    EXPECT_EQ(order.events, "121||3||");
 }
 
 TEST(TelegramProcessor, SameMeterUpdatesItsRowAndNumbersFollowTheRowAbove)

@@ -108,7 +108,10 @@ if [ "$mode" = demo ]; then
 
   # Settings that name another port are kept, and the layout says so.
   sed -i "s|^Name=.*|Name=ttyUSB0|" "$demo/palvero.ini"
-  "$src/scripts/demo-layout.sh" "$demo" "$walk" | grep -q "names another port" || fail "no note about the port"
+  # Taken whole first: grep -q stops reading at its match, and the layout's later lines would
+  # then fail the pipe.
+  out=$("$src/scripts/demo-layout.sh" "$demo" "$walk")
+  grep -q "names another port" <<<"$out" || fail "no note about the port"
   grep -qxF "Name=ttyUSB0" "$demo/palvero.ini" || fail "the operator's port was replaced"
   echo "demo folder laid out again: settings, window place and meters kept"
   exit 0

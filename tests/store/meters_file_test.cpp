@@ -326,3 +326,46 @@ TEST_F(MetersFileTest, IoErrorsGoToTheDetailedLogOnly)
 
 } // namespace
 } // namespace palvero
+
+namespace palvero {
+namespace {
+
+// Lookups read the file again exactly when it changed: a write through another MetersFile
+// (another window), an outside change of size or time, a file just written; a file that
+// settled and did not change is not read again.
+TEST_F(MetersFileTest, LookupsReadTheFileAgainOnlyWhenItChanged)
+{
+    const auto settled = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+    auto settle = [&](std::chrono::seconds later = {}) { std::filesystem::last_write_time(file, settled + later); };
+    writeFile(file, fileOf({{"00000001", kKeyA}}));
+    settle();
+    ASSERT_EQ(meters.FindMeterKey("00000001").key, kKeyA);
+
+    MetersFile otherWindow{dir.path(), log};
+    const struct {
+        const char* change;
+        std::function<void()> apply;
+        std::string expectedKey; // of meter 00000002
+    } cases[] = {
+        {"another window adds the meter", [&] { otherWindow.SaveMeter("00000002", kKeyA); settle(); }, kKeyA},
+        {"the same size and time: the index stands",
+         [&] { writeFile(file, fileOf({{"00000001", kKeyA}, {"00000002", kKeyB}})); settle(); }, kKeyA},
+        {"another time", [&] { settle(std::chrono::seconds(5)); }, kKeyB},
+        {"another size", [&] { writeFile(file, fileOf({{"00000001", kKeyA}})); settle(std::chrono::seconds(5)); }, ""},
+        {"written just now", [&] { writeFile(file, fileOf({{"00000001", kKeyA}, {"00000002", kKeyA}})); }, kKeyA},
+        {"rewritten within the same second", [&] { writeFile(file, fileOf({{"00000001", kKeyA}, {"00000002", kKeyB}})); },
+         kKeyB},
+    };
+    for (const auto& c : cases) {
+        c.apply();
+        const MeterKeyLookup found = meters.FindMeterKey("00000002");
+        EXPECT_EQ(found.key, c.expectedKey) << c.change;
+        EXPECT_EQ(found.found, !c.expectedKey.empty()) << c.change;
+    }
+    std::filesystem::remove(file);
+    EXPECT_FALSE(meters.FindMeterKey("00000001").found) << "a file gone is gone at once";
+    EXPECT_EQ(readFile(dir / "glog.txt"), logLine(41));
+}
+
+} // namespace
+} // namespace palvero

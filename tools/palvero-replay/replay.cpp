@@ -21,6 +21,8 @@ namespace palvero {
 
 namespace {
 
+constexpr size_t kJsonBatch = 1 << 16;
+
 const char kUsage[] = "usage: palvero-replay [--ini FILE] [--data DIR] [--hex] [--chunk N] [--json] CAPTURE...";
 
 // Messages of the stores go to standard error; there is nobody to answer questions.
@@ -153,10 +155,20 @@ int runReplay(const std::vector<std::string>& args, std::ostream& out, std::ostr
             err << "palvero-replay: " << (*options->data / kMeterFormatsFileName).string() << ":" << e.line << ": "
                 << e.text << "; that format is not used\n";
     }
+    std::string jsonLines;
+    auto writeJson = [&] {
+        out.write(jsonLines.data(), static_cast<std::streamsize>(jsonLines.size()));
+        jsonLines.clear();
+    };
     if (options->json) {
         const char separator = formats.decimalSeparator();
+        // The lines gather in one buffer and leave in large writes: a line per write would
+        // cost a system call per telegram.
         reception.processor().telegramRead = [&, separator](int row, const ReceiverFrame& f) {
-            out << telegramJson(table, row, reception.processor(), f, separator) << "\n";
+            appendTelegramJson(jsonLines, table, row, reception.processor(), f, separator);
+            jsonLines += '\n';
+            if (jsonLines.size() >= kJsonBatch)
+                writeJson();
         };
     }
     // A receive event at a time: memory follows the meters in the table, not the length
@@ -166,6 +178,7 @@ int runReplay(const std::vector<std::string>& args, std::ostream& out, std::ostr
         CaptureReader reader;
         const auto kind = options->hex ? CaptureReader::Kind::Hex : CaptureReader::Kind::Raw;
         if (!reader.open(capture, kind, options->chunk, error)) {
+            writeJson();
             err << "palvero-replay: " << error << "\n";
             return 2;
         }
@@ -177,6 +190,7 @@ int runReplay(const std::vector<std::string>& args, std::ostream& out, std::ostr
                 reception.receive(event);
         }
         if (!reader.error().empty()) {
+            writeJson();
             err << "palvero-replay: " << reader.error() << "\n";
             return 2;
         }
@@ -184,7 +198,9 @@ int runReplay(const std::vector<std::string>& args, std::ostream& out, std::ostr
             err << "palvero-replay: " << capture.string() << " " << kNoTimesText << "\n";
     }
 
-    if (!options->json)
+    if (options->json)
+        writeJson();
+    else
         out << gridCsvText(table.grid(), settings.ExportSeparator);
     for (const auto& line : table.readerLog)
         err << line << "\n";

@@ -4,6 +4,7 @@
 #include "telegram_processor.h"
 
 #include <string>
+#include <string_view>
 
 namespace palvero {
 
@@ -13,11 +14,17 @@ namespace palvero {
 // no number stay strings. Cell text is single-byte (Latin-1) and is written as UTF-8.
 std::string telegramJson(const MeterTable& table, int row, const TelegramProcessor& processor,
                          const ReceiverFrame& f, char decimalSeparator);
+// The same appended to `out`, from the processor's description of the telegram; nothing
+// is allocated once `out` has grown.
+void appendTelegramJson(std::string& out, const MeterTable& table, int row, const TelegramProcessor& processor,
+                        const ReceiverFrame& f, char decimalSeparator);
 
 // A cell text as a JSON string, quotes included.
 std::string jsonString(const std::string& text);
 // A value text as a JSON number when it is a plain decimal number, else as a JSON string;
 // `null` for an empty text.
 std::string jsonValue(const std::string& text, char decimalSeparator);
+void appendJsonString(std::string& out, std::string_view text);
+void appendJsonValue(std::string& out, std::string_view text, char decimalSeparator);
 
 } // namespace palvero

@@ -6,24 +6,24 @@ namespace {
 const char kHex[] = "0123456789ABCDEF";
 } // namespace
 
-bool framesCarryRssi(const ReadingSettings& s)
+bool framesCarryRssi(const DecodeOptions& s)
 {
-    return s.V1 ? s.RSSI : s.RSSI_v2;
+    return s.framesCarryRssi();
 }
 
-bool framesCarryCrc(const ReadingSettings& s)
+bool framesCarryCrc(const DecodeOptions& s)
 {
-    return s.V1 && s.Protocol == "MORVANE with CRC";
+    return s.framesCarryCrc();
 }
 
-int rssiOffset(size_t frameLength, const ReadingSettings& s)
+int rssiOffset(size_t frameLength, const DecodeOptions& s)
 {
     int n = static_cast<int>(frameLength);
     int at = framesCarryCrc(s) ? n - 4 : n - 2;
     return at >= 2 ? at : -1;
 }
 
-std::string rssiText(const ReceiverFrame& f, const ReadingSettings& s)
+std::string rssiText(const ReceiverFrame& f, const DecodeOptions& s)
 {
     int at = rssiOffset(f.size(), s);
     if (at < 0)
@@ -31,7 +31,7 @@ std::string rssiText(const ReceiverFrame& f, const ReadingSettings& s)
     return "-" + std::to_string(f[static_cast<size_t>(at)] >> 1);
 }
 
-int telegramDataEnd(size_t frameLength, const ReadingSettings& s)
+int telegramDataEnd(size_t frameLength, const DecodeOptions& s)
 {
     int end = static_cast<int>(frameLength) - (framesCarryRssi(s) ? 3 : 2);
     if (framesCarryCrc(s))

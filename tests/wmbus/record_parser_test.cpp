@@ -1,4 +1,5 @@
 #include "device_types.h"
+#include "reading_settings.h"
 #include "record_parser.h"
 #include "telegram_data.h"
 #include "temp_dir.h"

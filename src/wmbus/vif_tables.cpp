@@ -2,6 +2,8 @@
 
 #include "transport_layer.h"
 
+#include <array>
+#include <charconv>
 #include <iterator>
 
 namespace palvero {
@@ -95,18 +97,28 @@ constexpr VifRow kFd[] = {
     {0x56, 0x7F, "VIF not supported", "", 0, 0},
 };
 
-const VifRow* find(const VifRow* rows, int count, uint8_t code)
+// The row of every code from 0 to 127, -1 for none: one look instead of a search per record.
+template <size_t N>
+constexpr std::array<int8_t, 128> rowsByCode(const VifRow (&rows)[N])
 {
-    for (int i = 0; i < count; ++i)
-        if (code >= rows[i].first && code <= rows[i].last)
-            return &rows[i];
-    return nullptr;
+    std::array<int8_t, 128> index{};
+    for (auto& i : index)
+        i = -1;
+    for (size_t r = N; r-- > 0;)
+        for (int code = rows[r].first; code <= rows[r].last && code < 128; ++code)
+            index[static_cast<size_t>(code)] = static_cast<int8_t>(r);
+    return index;
 }
 
+constexpr auto kPrimaryByCode = rowsByCode(kPrimary);
+constexpr auto kFbByCode = rowsByCode(kFb);
+constexpr auto kFdByCode = rowsByCode(kFd);
+
 template <size_t N>
-const VifRow* find(const VifRow (&rows)[N], uint8_t code)
+const VifRow* rowOf(const VifRow (&rows)[N], const std::array<int8_t, 128>& index, uint8_t code)
 {
-    return find(rows, static_cast<int>(N), code);
+    const int r = code < 128 ? index[code] : -1;
+    return r < 0 ? nullptr : &rows[r];
 }
 
 int exponentOf(const VifRow& r, uint8_t code)
@@ -114,23 +126,21 @@ int exponentOf(const VifRow& r, uint8_t code)
     return r.exponent + r.step * (code - r.first);
 }
 
-void apply(VifInfo& info, const VifRow& r, uint8_t code, bool setDescription)
+void apply(VifMeaning& m, const VifRow& r, uint8_t code, bool setDescription)
 {
-    info.unit.assign(r.unit);
+    m.unit = r.unit;
     if (setDescription && !r.description.empty())
-        info.description.assign(r.description);
-    info.exponent = exponentOf(r, code);
-    info.factor = powerOfTen(info.exponent);
+        m.description = r.description;
+    m.exponent = exponentOf(r, code);
+    m.factor = powerOfTen(m.exponent);
 }
 
 // The characters of a plain-text unit, cut where the frame ends.
-std::string plainText(const ReceiverFrame& f, int lengthAt)
+void appendPlainText(std::string& text, const ReceiverFrame& f, int lengthAt)
 {
     int len = byteAt(f, lengthAt);
-    std::string text;
     for (int i = 1; i <= len && static_cast<size_t>(lengthAt + i) < f.size(); ++i)
         text += printableCellChar(f[static_cast<size_t>(lengthAt + i)]);
-    return text;
 }
 
 } // namespace
@@ -164,49 +174,95 @@ int plainTextUnitLengthOffset(uint8_t vif, int v, int d)
     return -1;
 }
 
-void decodeVif(const ReceiverFrame& f, int v, int d, VifInfo& info)
-{
-    info.unit.assign("Not supported");
-    info.description.clear();
-    info.exponent = 0;
-    info.factor = 1.0;
-    const uint8_t vif = byteAt(f, v);
+namespace {
 
+// What a VIF means where its byte alone says it (every VIF but the plain-text units and
+// the extensions FB and FD), worked out once for all 256.
+struct SingleByteMeanings {
+    std::array<VifMeaning, 256> meaning;
+    std::array<bool, 256> single{};
+};
+
+void describeSingleByte(uint8_t vif, VifMeaning& m)
+{
     if (vif == 0x7F || vif == 0xFF)
-        info.unit.assign("Manufacturer specific");
+        m.unit = "Manufacturer specific";
+    if (vif == 0x7E || vif == 0xFE)
+        m.unit = "Readout - not supported for now";
+    if (vif < 0xF0) {
+        const uint8_t key = vif & 0x7F;
+        if (const VifRow* r = rowOf(kPrimary, kPrimaryByCode, key))
+            apply(m, *r, key, true);
+    }
+}
+
+const SingleByteMeanings& singleByteMeanings()
+{
+    static const SingleByteMeanings table = [] {
+        SingleByteMeanings t;
+        for (int vif = 0; vif < 256; ++vif) {
+            const bool single = vif != 0x7C && vif != 0xFC && vif != 0xFB && vif != 0xFD;
+            t.single[static_cast<size_t>(vif)] = single;
+            if (single)
+                describeSingleByte(static_cast<uint8_t>(vif), t.meaning[static_cast<size_t>(vif)]);
+        }
+        return t;
+    }();
+    return table;
+}
+
+} // namespace
+
+void describeVif(const ReceiverFrame& f, int v, int d, VifMeaning& m, std::string& ownUnit)
+{
+    const uint8_t vif = byteAt(f, v);
+    const SingleByteMeanings& table = singleByteMeanings();
+    if (table.single[vif]) {
+        m = table.meaning[vif];
+        return;
+    }
+    m = VifMeaning{};
 
     if (vif == 0x7C || vif == 0xFC) {
         int lengthAt = plainTextUnitLengthOffset(vif, v, d);
         if (byteAt(f, lengthAt) > 0) {
-            std::string text = plainText(f, lengthAt);
-            info.unit = vif == 0x7C ? text : "VIF is user ASCII string: " + text;
-            info.description.assign("text");
+            ownUnit.assign(vif == 0x7C ? "" : "VIF is user ASCII string: ");
+            appendPlainText(ownUnit, f, lengthAt);
+            m.ownUnit = true;
+            m.description = "text";
         }
         return;
     }
     if (vif == 0xFD) {
         const uint8_t code = byteAt(f, v + 1) & 0x7F;
-        if (const VifRow* r = find(kFd, code)) {
-            info.unit.assign(r->unit);
-            if (r->step != 0)
-                info.unit += std::to_string(exponentOf(*r, code));
+        if (const VifRow* r = rowOf(kFd, kFdByCode, code)) {
+            m.unit = r->unit;
+            if (r->step != 0) {
+                char number[8];
+                const auto end = std::to_chars(number, number + sizeof number, exponentOf(*r, code)).ptr;
+                ownUnit.assign(r->unit).append(number, end);
+                m.ownUnit = true;
+            }
         }
         return;
     }
     if (vif == 0xFB) {
         const uint8_t code = byteAt(f, v + 1) & 0x7F;
-        if (const VifRow* r = find(kFb, code))
-            apply(info, *r, code, false);
+        if (const VifRow* r = rowOf(kFb, kFbByCode, code))
+            apply(m, *r, code, false);
         return;
     }
-    if (vif == 0x7E || vif == 0xFE)
-        info.unit.assign("Readout - not supported for now");
+}
 
-    if (vif < 0xF0) {
-        const uint8_t key = vif & 0x7F;
-        if (const VifRow* r = find(kPrimary, key))
-            apply(info, *r, key, true);
-    }
+void decodeVif(const ReceiverFrame& f, int v, int d, VifInfo& info)
+{
+    VifMeaning m;
+    describeVif(f, v, d, m, info.unit);
+    if (!m.ownUnit)
+        info.unit.assign(m.unit);
+    info.description.assign(m.description);
+    info.exponent = m.exponent;
+    info.factor = m.factor;
 }
 
 VifInfo decodeVif(const ReceiverFrame& f, int v, int d)

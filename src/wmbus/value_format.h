@@ -41,6 +41,28 @@ struct FieldExtent {
 // Data length in bytes of a DIF coding (low nibble); variable length counts 0 here.
 int difDataLength(uint8_t difLowNibble);
 
+// Where the data field at offset `d` ends, by the DIF's coding (a variable-length field by
+// its length byte; a date VIF keeps the DIF's length), without reading it.
+FieldExtent dataFieldExtent(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif);
+// Writes the value text of the data field at `d` into `text` (whose buffer is reused):
+// the DIF's coding, the VIF, and its scale 10^exponent (`factor` as the nearest double).
+FieldExtent renderDataField(std::string& text, const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif,
+                            int exponent, double factor, char separator);
+
+// The number a data field holds, where it holds one: an integer times 10^exponent (BCD
+// digits read as such), or a real. Dates, fabrication numbers, texts and fields that run
+// past the frame hold none.
+struct FieldNumber {
+    enum class Kind : uint8_t { None, Integer, Real };
+    Kind kind = Kind::None;
+    int64_t integer = 0;
+    double real = 0;
+};
+// `wide` reads a 64-bit integer as the number it is; `extent` is the field's, as
+// dataFieldExtent() gives it.
+FieldNumber dataFieldNumber(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif, double factor, bool wide,
+                            const FieldExtent& extent);
+
 // Decodes the data field at offset `d` by the DIF's coding, the VIF and its scale.
 DataField decodeDataField(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif, const VifInfo& info,
                           char separator);

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 namespace palvero {
@@ -19,22 +20,19 @@ void appendHex(std::string& out, uint8_t b)
     out += kHex[b & 0x0F];
 }
 
-// Hex digits of `n` bytes from `at`, most significant (last received) byte first.
-std::string hexMsbFirst(const ReceiverFrame& f, int at, int n)
+// Appends the hex digits of `n` bytes from `at`, most significant (last received) byte
+// first: into the text's own buffer, which every telegram reuses.
+void appendHexMsbFirst(std::string& out, const ReceiverFrame& f, int at, int n)
 {
-    std::string out;
     for (int i = n - 1; i >= 0; --i)
         appendHex(out, f[static_cast<size_t>(at + i)]);
-    return out;
 }
 
-// Hex digits of `n` bytes from `at`, in the order received.
-std::string hexInOrder(const ReceiverFrame& f, int at, int n)
+// The same in the order received.
+void appendHexInOrder(std::string& out, const ReceiverFrame& f, int at, int n)
 {
-    std::string out;
     for (int i = 0; i < n; ++i)
         appendHex(out, f[static_cast<size_t>(at + i)]);
-    return out;
 }
 
 uint64_t unsignedLsbFirst(const ReceiverFrame& f, int at, int n)
@@ -74,7 +72,7 @@ bool isDateVif(uint8_t vif)
     return vif == 0x6C || vif == 0x6D || vif == 0xEC || vif == 0xED;
 }
 
-void decodeReal(std::string& text, const ReceiverFrame& f, int d, const VifInfo& info, char separator)
+void decodeReal(std::string& text, const ReceiverFrame& f, int d, double factor, char separator)
 {
     const uint32_t bits = static_cast<uint32_t>(unsignedLsbFirst(f, d, 4));
     const bool negative = (bits >> 31) != 0;
@@ -87,7 +85,7 @@ void decodeReal(std::string& text, const ReceiverFrame& f, int d, const VifInfo&
     // Single precision throughout, and no subnormal rule: e = 0 is 2^-127 × 1.f.
     const float mantissa = 1.0f + static_cast<float>(fraction) / 8388608.0f;
     const float magnitude = std::ldexp(mantissa, e - 127);
-    const double value = static_cast<double>(magnitude) * info.factor;
+    const double value = static_cast<double>(magnitude) * factor;
     if (!std::isfinite(value)) {
         text.assign("Exception on float conversion");
         return;
@@ -97,37 +95,28 @@ void decodeReal(std::string& text, const ReceiverFrame& f, int d, const VifInfo&
         text.insert(text.begin(), '-');
 }
 
-FieldExtent decodeVariableLength(std::string& text, const ReceiverFrame& f, int d)
+// Characters after the LVAR byte: the LVAR rule's count.
+int variableLengthCount(uint8_t lvar)
 {
-    FieldExtent r;
+    return lvar <= 0xBF ? lvar : lvar <= 0xFA ? (lvar & 0x0F) : 0;
+}
+
+// The text of a variable-length field that lies wholly inside the frame.
+void decodeVariableLength(std::string& text, const ReceiverFrame& f, int d)
+{
     const uint8_t lvar = f[static_cast<size_t>(d)];
-    int n = 0;
-    if (lvar <= 0xBF)
-        n = lvar;
-    else if (lvar <= 0xFA)
-        n = lvar & 0x0F;
-    r.length = n + 1;
-    if (static_cast<size_t>(d) + static_cast<size_t>(r.length) > f.size()) {
-        text.assign("Exception ");
-        r.overrun = true;
-        return r;
-    }
+    const int n = variableLengthCount(lvar);
     if (lvar <= 0xBF) {
         text.resize(static_cast<size_t>(n));
         for (int i = 0; i < n; ++i)
             text[static_cast<size_t>(i)] = printableCellChar(f[static_cast<size_t>(d + 1 + i)]);
     }
-    else if (lvar <= 0xCF)
-        text = hexInOrder(f, d + 1, n);
-    else if (lvar <= 0xDF)
-        text = "-" + hexInOrder(f, d + 1, n);
-    else if (lvar <= 0xEF)
-        text = "0x" + hexInOrder(f, d + 1, n);
-    else if (lvar <= 0xFA)
-        text = "Floating point, to be defined in the future, but hex is: 0x" + hexInOrder(f, d + 1, n);
-    else
+    else if (lvar <= 0xFA) {
+        text.assign(lvar <= 0xCF ? "" : lvar <= 0xDF ? "-" : lvar <= 0xEF ? "0x"
+                                                      : "Floating point, to be defined in the future, but hex is: 0x");
+        appendHexInOrder(text, f, d + 1, n);
+    } else
         text.assign("Reserved for future use? ");
-    return r;
 }
 
 } // namespace
@@ -135,7 +124,6 @@ FieldExtent decodeVariableLength(std::string& text, const ReceiverFrame& f, int 
 void renderDecimalTo(std::string& out, bool negative, std::string_view digitText, int exponent, int precision,
                      int decimals, char separator)
 {
-    out.clear();
     const size_t first = digitText.find_first_not_of('0');
     if (first == std::string_view::npos) {
         out = zeroText(decimals, separator);
@@ -173,36 +161,45 @@ void renderDecimalTo(std::string& out, bool negative, std::string_view digitText
         }
     }
 
-    if (negative)
-        out += '-';
+    // Written into a buffer first and taken into `out` at once: a value is rendered for
+    // every cell of every telegram.
     const int intDigits = len + exponent;
+    const size_t need = 32 + static_cast<size_t>(std::max(precision, 1)) + static_cast<size_t>(std::max(decimals, 0));
+    char stack[128];
+    std::unique_ptr<char[]> heap;
+    char* const text = need <= sizeof stack ? stack : (heap = std::make_unique<char[]>(need)).get();
+    char* p = text;
+    if (negative)
+        *p++ = '-';
     if (intDigits > precision) {
         int last = len - 1;
         while (last > 0 && digits[last] == '0')
             --last;
-        out += digits[0];
+        *p++ = digits[0];
         if (last > 0) {
-            out += separator;
-            out.append(digits + 1, static_cast<size_t>(last));
+            *p++ = separator;
+            std::memcpy(p, digits + 1, static_cast<size_t>(last));
+            p += last;
         }
-        out += "E+";
-        char e[12];
-        auto res = std::to_chars(e, e + sizeof e, intDigits - 1);
-        out.append(e, res.ptr);
+        *p++ = 'E';
+        *p++ = '+';
+        p = std::to_chars(p, p + 12, intDigits - 1).ptr;
+        out.assign(text, static_cast<size_t>(p - text));
         return;
     }
     auto digitAt = [&](int i) { return i >= 0 && i < len ? digits[i] : '0'; };
     if (intDigits <= 0) {
-        out += '0';
+        *p++ = '0';
     } else {
         for (int i = 0; i < intDigits; ++i)
-            out += digitAt(i);
+            *p++ = digitAt(i);
     }
     if (decimals > 0) {
-        out += separator;
+        *p++ = separator;
         for (int i = 0; i < decimals; ++i)
-            out += digitAt(intDigits + i);
+            *p++ = digitAt(intDigits + i);
     }
+    out.assign(text, static_cast<size_t>(p - text));
 }
 
 void renderScaledTo(std::string& out, int64_t value, int exponent, int precision, char separator, int decimals)
@@ -211,6 +208,40 @@ void renderScaledTo(std::string& out, int64_t value, int exponent, int precision
     const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     char buf[24];
     auto res = std::to_chars(buf, buf + sizeof buf, magnitude);
+    const int n = static_cast<int>(res.ptr - buf);
+    // Most values need no rounding: every digit fits the precision and the decimals, and
+    // the text is the digits with the separator put in (a meter's counts and readings).
+    if (magnitude != 0 && n <= precision && n + exponent <= precision && exponent >= -decimals && exponent <= 6
+        && decimals <= 12) {
+        char text[64];
+        char* p = text;
+        if (negative)
+            *p++ = '-';
+        const int intDigits = n + exponent;
+        if (intDigits <= 0) {
+            *p++ = '0';
+        } else if (exponent >= 0) {
+            std::memcpy(p, buf, static_cast<size_t>(n));
+            p += n;
+            std::memset(p, '0', static_cast<size_t>(exponent));
+            p += exponent;
+        } else {
+            std::memcpy(p, buf, static_cast<size_t>(intDigits));
+            p += intDigits;
+        }
+        if (decimals > 0) {
+            *p++ = separator;
+            int written = 0;
+            for (; intDigits + written < 0 && written < decimals; ++written)
+                *p++ = '0';
+            for (int i = std::max(intDigits, 0); i < n && written < decimals; ++i, ++written)
+                *p++ = buf[i];
+            for (; written < decimals; ++written)
+                *p++ = '0';
+        }
+        out.assign(text, static_cast<size_t>(p - text));
+        return;
+    }
     renderDecimalTo(out, negative, std::string_view(buf, static_cast<size_t>(res.ptr - buf)), exponent, precision,
                     decimals, separator);
 }
@@ -274,6 +305,19 @@ char* appendDate(char* p, uint8_t b0, uint8_t b1)
     return appendNumber(p, ((b0 & 0xE0) >> 5) + ((b1 & 0xF0) >> 1));
 }
 
+char* appendDateTime(char* p, uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3)
+{
+    p = appendNumber(p, b1 & 0x1F);
+    *p++ = ':';
+    const int minute = b0 & 0x3F;
+    if (minute <= 9)
+        *p++ = '0';
+    p = appendNumber(p, minute);
+    *p++ = ',';
+    *p++ = ' ';
+    return appendDate(p, b2, b3);
+}
+
 } // namespace
 
 std::string formatDate(uint8_t b0, uint8_t b1)
@@ -285,27 +329,95 @@ std::string formatDate(uint8_t b0, uint8_t b1)
 std::string formatDateTime(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3)
 {
     char buf[48];
-    char* p = appendNumber(buf, b1 & 0x1F);
-    *p++ = ':';
-    const int minute = b0 & 0x3F;
-    if (minute <= 9)
-        *p++ = '0';
-    p = appendNumber(p, minute);
-    *p++ = ',';
-    *p++ = ' ';
-    return std::string(buf, appendDate(p, b2, b3));
+    return std::string(buf, appendDateTime(buf, b0, b1, b2, b3));
 }
 
-FieldExtent decodeDataField(std::string& text, const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif,
-                            const VifInfo& info, char separator)
+FieldExtent dataFieldExtent(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif)
 {
     const uint8_t coding = dif & 0x0F;
     FieldExtent r;
     r.length = difDataLength(coding);
     const size_t size = f.size();
     if (d < 0 || static_cast<size_t>(d) + static_cast<size_t>(coding == 0x0D ? 1 : r.length) > size) {
-        text.assign("Exception ");
         r.overrun = true;
+        return r;
+    }
+    if (coding == 0x0D && !isDateVif(vif)) {
+        r.length = variableLengthCount(f[static_cast<size_t>(d)]) + 1;
+        r.overrun = static_cast<size_t>(d) + static_cast<size_t>(r.length) > size;
+    }
+    return r;
+}
+
+FieldNumber dataFieldNumber(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif, double factor, bool wide,
+                            const FieldExtent& extent)
+{
+    FieldNumber n;
+    const uint8_t coding = dif & 0x0F;
+    if (extent.overrun || isDateVif(vif) || coding == 0x0D)
+        return n;
+    const bool fabricationNumber = vif == 0x78;
+    int64_t bcd = 0;
+    switch (coding) {
+    case 0x1:
+    case 0x2:
+    case 0x3:
+    case 0x6:
+        if (fabricationNumber && coding != 0x1 && coding != 0x2)
+            break;
+        n.kind = FieldNumber::Kind::Integer;
+        n.integer = static_cast<int64_t>(unsignedLsbFirst(f, d, extent.length));
+        break;
+    case 0x4:
+        if (fabricationNumber)
+            break;
+        n.kind = FieldNumber::Kind::Integer;
+        n.integer = static_cast<int32_t>(static_cast<uint32_t>(unsignedLsbFirst(f, d, 4)));
+        break;
+    case 0x5: {
+        const uint32_t bits = static_cast<uint32_t>(unsignedLsbFirst(f, d, 4));
+        const int e = static_cast<int>((bits >> 23) & 0xFF);
+        if (e == 255)
+            break;
+        const float mantissa = 1.0f + static_cast<float>(bits & 0x7FFFFF) / 8388608.0f;
+        n.kind = FieldNumber::Kind::Real;
+        n.real = static_cast<double>(std::ldexp(mantissa, e - 127)) * factor;
+        if (!std::isfinite(n.real))
+            n.kind = FieldNumber::Kind::None;
+        else if (bits >> 31)
+            n.real = -n.real;
+        break;
+    }
+    case 0x7:
+        if (wide && !fabricationNumber) {
+            n.kind = FieldNumber::Kind::Integer;
+            n.integer = static_cast<int64_t>(unsignedLsbFirst(f, d, 8));
+        }
+        break;
+    case 0x9:
+    case 0xA:
+    case 0xB:
+    case 0xC:
+    case 0xE:
+        if ((fabricationNumber && coding >= 0xB) || !readBcd(f, d, extent.length, bcd))
+            break;
+        n.kind = FieldNumber::Kind::Integer;
+        n.integer = bcd;
+        break;
+    default:
+        break;
+    }
+    return n;
+}
+
+FieldExtent renderDataField(std::string& text, const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif,
+                            int e, double factor, char separator)
+{
+    const uint8_t coding = dif & 0x0F;
+    const FieldExtent r = dataFieldExtent(f, d, dif, vif);
+    const size_t size = f.size();
+    if (r.overrun) {
+        text.assign("Exception ");
         return r;
     }
 
@@ -316,12 +428,12 @@ FieldExtent decodeDataField(std::string& text, const ReceiverFrame& f, int d, ui
             return r;
         }
         const uint8_t* b = &f[static_cast<size_t>(d)];
-        text = withTime ? formatDateTime(b[0], b[1], b[2], b[3]) : formatDate(b[0], b[1]);
+        char date[48];
+        text.assign(date, withTime ? appendDateTime(date, b[0], b[1], b[2], b[3]) : appendDate(date, b[0], b[1]));
         return r;
     }
 
     const bool fabricationNumber = vif == 0x78;
-    const int e = info.exponent;
     int64_t bcd = 0;
     switch (coding) {
     case 0x0:
@@ -332,29 +444,33 @@ FieldExtent decodeDataField(std::string& text, const ReceiverFrame& f, int d, ui
         renderScaledTo(text, static_cast<int64_t>(unsignedLsbFirst(f, d, r.length)), e, 8, separator);
         break;
     case 0x3:
-        if (fabricationNumber)
-            text = "00" + hexMsbFirst(f, d, 3);
-        else
+        if (fabricationNumber) {
+            text.assign("00");
+            appendHexMsbFirst(text, f, d, 3);
+        } else
             renderScaledTo(text, static_cast<int64_t>(unsignedLsbFirst(f, d, 3)), e, 11, separator);
         break;
     case 0x4:
-        if (fabricationNumber)
-            text = hexMsbFirst(f, d, 4);
-        else
+        if (fabricationNumber) {
+            text.clear();
+            appendHexMsbFirst(text, f, d, 4);
+        } else
             renderScaledTo(text, static_cast<int32_t>(static_cast<uint32_t>(unsignedLsbFirst(f, d, 4))), e, 13,
                            separator);
         break;
     case 0x5:
-        decodeReal(text, f, d, info, separator);
+        decodeReal(text, f, d, factor, separator);
         break;
     case 0x6:
-        if (fabricationNumber)
-            text = hexMsbFirst(f, d, 6);
-        else
+        if (fabricationNumber) {
+            text.clear();
+            appendHexMsbFirst(text, f, d, 6);
+        } else
             renderScaledTo(text, static_cast<int64_t>(unsignedLsbFirst(f, d, 6)), e, 15, separator);
         break;
     case 0x7:
-        text = "64-bit integer not supported, but hex is: 0x" + hexMsbFirst(f, d, 8);
+        text.assign("64-bit integer not supported, but hex is: 0x");
+        appendHexMsbFirst(text, f, d, 8);
         break;
     case 0x8:
         text.assign("Unrecognizable DIF, not decoded ");
@@ -365,21 +481,29 @@ FieldExtent decodeDataField(std::string& text, const ReceiverFrame& f, int d, ui
     case 0xC:
     case 0xE: {
         static const int precision[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 11, 13, 0, 15, 0};
-        if (fabricationNumber && coding >= 0xB)
-            text = hexMsbFirst(f, d, r.length);
-        else if (readBcd(f, d, r.length, bcd))
+        if (fabricationNumber && coding >= 0xB) {
+            text.clear();
+            appendHexMsbFirst(text, f, d, r.length);
+        } else if (readBcd(f, d, r.length, bcd))
             renderScaledTo(text, bcd, e, precision[coding], separator);
         else
             text.assign("Exception ");
         break;
     }
     case 0xD:
-        return decodeVariableLength(text, f, d);
+        decodeVariableLength(text, f, d);
+        break;
     default:
         text.clear();
         break;
     }
     return r;
+}
+
+FieldExtent decodeDataField(std::string& text, const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif,
+                            const VifInfo& info, char separator)
+{
+    return renderDataField(text, f, d, dif, vif, info.exponent, info.factor, separator);
 }
 
 DataField decodeDataField(const ReceiverFrame& f, int d, uint8_t dif, uint8_t vif, const VifInfo& info,

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "telegram_decryption.h"
+#include "payload_decryption.h"
 
 #include <cstddef>
 #include <cstdint>

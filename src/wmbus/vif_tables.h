@@ -41,6 +41,19 @@ const VifTables& vifTables();
 
 double powerOfTen(int exponent);
 
+// What a record's VIF means, without a copy of any text: the unit and description come
+// from the tables, except where the unit is made from the record's bytes (a plain-text
+// unit, the voltage and current exponents); that unit is written into a buffer of the
+// caller's, and `ownUnit` says so.
+struct VifMeaning {
+    std::string_view unit = "Not supported";
+    bool ownUnit = false;
+    std::string_view description;
+    int exponent = 0;
+    double factor = 1.0;
+};
+void describeVif(const ReceiverFrame& f, int v, int d, VifMeaning& meaning, std::string& ownUnit);
+
 // Decodes the VIF at offset `v` of the frame. `d` is the offset after the VIFE chain,
 // where a plain-text unit of VIF 0xFC keeps its length byte. Bytes outside the frame
 // are never read: a plain-text unit is cut at the frame's end.

@@ -163,3 +163,28 @@ TEST(NumberRendering, DoublesUseTheirShortestDigits)
 
 } // namespace
 } // namespace palvero
+
+namespace palvero {
+namespace {
+
+// Values that need no rounding take a shorter way to their text: it must be the text the
+// general rule gives, for every scale, precision and sign.
+TEST(ValueFormat, ScaledIntegersReadAsTheirDecimalDigits)
+{
+    const int64_t values[] = {0, 1, -1, 7, 12, 999, 1000, -4321, 2850427, 99999999, 100000000, 123456789012LL,
+                              -9223372036854775807LL - 1, 9223372036854775807LL};
+    for (int64_t v : values)
+        for (int exponent = -7; exponent <= 7; ++exponent)
+            for (int precision : {8, 11, 13, 15, 19})
+                for (int decimals : {3, 5}) {
+                    const bool negative = v < 0;
+                    const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+                    std::string expected;
+                    renderDecimalTo(expected, negative, std::to_string(magnitude), exponent, precision, decimals, ',');
+                    EXPECT_EQ(renderScaled(v, exponent, precision, ',', decimals), expected)
+                        << v << " e" << exponent << " p" << precision << " d" << decimals;
+                }
+}
+
+} // namespace
+} // namespace palvero

@@ -2,15 +2,15 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 namespace palvero {
 
-// The file beside the meters file that keeps the compact frame formats heard on earlier
-// walks: one format a line, its signature in hex and the DIF/VIF bytes of its records.
+// The name of the file beside the meters file that keeps the compact frame formats heard
+// on earlier walks: one format a line, its signature in hex and the DIF/VIF bytes of its
+// records (the reading keeps it; nothing here touches a file).
 inline constexpr char kCompactFormatsFileName[] = "compact-formats.txt";
 
 // A format signature: CRC-16/EN-13757 over the DIF, DIFE, VIF and VIFE bytes of all
@@ -33,9 +33,10 @@ bool rebuildCompactRecords(const std::vector<uint8_t>& headers, const uint8_t* d
                            std::vector<uint8_t>& out);
 
 // The formats the reader knows: the compiled-in table and the ones learned from full
-// frames, those kept in the formats file when one is in use.
+// frames or given from a store of formats heard before.
 class CompactFormats {
 public:
+    // NewNotSaved: a store above this table could not keep the new format.
     enum class Learned { AlreadyKnown, New, NewNotSaved };
 
     explicit CompactFormats(bool withKnownTable = true);
@@ -44,28 +45,22 @@ public:
     const std::vector<uint8_t>* find(uint16_t signature) const;
     // Takes the format of a full frame (its records' DIF/VIF bytes, in order).
     Learned learn(const std::vector<uint8_t>& headers);
-
-    // Keeps learned formats in `file`: reads the formats it holds (lines that do not
-    // give a valid format are skipped and counted) and appends every new one. The file
-    // is created when the first new format is heard; its folder never is.
-    void useFile(const std::filesystem::path& file);
-    const std::filesystem::path& file() const { return m_file; }
-    int skippedLines() const { return m_skipped; }
+    // Takes a format learned on an earlier walk; false when its signature is known already.
+    bool add(uint16_t signature, const std::vector<uint8_t>& headers);
 
     // The learned formats (not the compiled-in table), in signature order.
     std::vector<std::pair<uint16_t, std::vector<uint8_t>>> learnedFormats() const;
     size_t size() const { return m_formats.size(); }
 
 private:
-    bool append(uint16_t signature, const std::vector<uint8_t>& headers);
-
     std::unordered_map<uint16_t, std::vector<uint8_t>> m_formats;
     std::unordered_map<uint16_t, bool> m_learned; // learned here, not compiled in
-    std::filesystem::path m_file;
-    int m_skipped = 0;
 };
 
 // A format as the formats file writes it: "C412 02 FF 20 04 13".
 std::string compactFormatLine(uint16_t signature, const std::vector<uint8_t>& headers);
+// Reads such a line; false when it gives no valid format (its signature must be that of
+// its bytes).
+bool parseCompactFormatLine(const std::string& line, uint16_t& signature, std::vector<uint8_t>& headers);
 
 } // namespace palvero

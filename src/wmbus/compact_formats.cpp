@@ -5,7 +5,6 @@
 #include "value_format.h"
 
 #include <algorithm>
-#include <fstream>
 
 namespace palvero {
 
@@ -30,17 +29,6 @@ size_t chainEnd(const std::vector<uint8_t>& bytes, size_t at)
     while (at < bytes.size() && (bytes[at] & 0x80))
         ++at;
     return at < bytes.size() ? at + 1 : bytes.size() + 1;
-}
-
-bool parseLine(const std::string& line, uint16_t& signature, std::vector<uint8_t>& headers)
-{
-    // The signature's four digits, then the DIF and VIF bytes of its records.
-    headers.clear();
-    if (!parseHexBytes(line, headers) || headers.size() < 3)
-        return false;
-    signature = static_cast<uint16_t>(headers[0] << 8 | headers[1]);
-    headers.erase(headers.begin(), headers.begin() + 2);
-    return compactFormatSignature(headers) == signature;
 }
 
 } // namespace
@@ -91,52 +79,16 @@ const std::vector<uint8_t>* CompactFormats::find(uint16_t signature) const
 
 CompactFormats::Learned CompactFormats::learn(const std::vector<uint8_t>& headers)
 {
-    const uint16_t signature = compactFormatSignature(headers);
-    if (m_formats.count(signature))
-        return Learned::AlreadyKnown;
-    m_formats.emplace(signature, headers);
+    return add(compactFormatSignature(headers), headers) ? Learned::New : Learned::AlreadyKnown;
+}
+
+bool CompactFormats::add(uint16_t signature, const std::vector<uint8_t>& headers)
+{
+    // Looked up first: a format heard before costs no copy of its bytes.
+    if (m_formats.count(signature) || !m_formats.emplace(signature, headers).second)
+        return false;
     m_learned.emplace(signature, true);
-    if (m_file.empty())
-        return Learned::New;
-    return append(signature, headers) ? Learned::New : Learned::NewNotSaved;
-}
-
-void CompactFormats::useFile(const std::filesystem::path& file)
-{
-    m_file = file;
-    m_skipped = 0;
-    std::ifstream in(file);
-    std::string line;
-    std::vector<uint8_t> headers;
-    while (std::getline(in, line)) {
-        const size_t first = line.find_first_not_of(" \t\r");
-        if (first == std::string::npos || line[first] == '#')
-            continue;
-        uint16_t signature = 0;
-        if (!parseLine(line, signature, headers)) {
-            ++m_skipped;
-            continue;
-        }
-        if (m_formats.emplace(signature, headers).second)
-            m_learned.emplace(signature, true);
-    }
-}
-
-bool CompactFormats::append(uint16_t signature, const std::vector<uint8_t>& headers)
-{
-    // Only the folder's existence is checked: the file itself is ours to create.
-    std::error_code ec;
-    if (!std::filesystem::is_directory(m_file.parent_path().empty() ? "." : m_file.parent_path(), ec))
-        return false;
-    const bool fresh = !std::filesystem::exists(m_file, ec);
-    std::ofstream out(m_file, std::ios::app | std::ios::binary);
-    if (!out)
-        return false;
-    if (fresh)
-        out << "# Compact frame formats heard: the signature, then the DIF and VIF bytes of its records\n";
-    out << compactFormatLine(signature, headers) << "\n";
-    out.flush();
-    return static_cast<bool>(out);
+    return true;
 }
 
 std::vector<std::pair<uint16_t, std::vector<uint8_t>>> CompactFormats::learnedFormats() const
@@ -155,6 +107,17 @@ std::string compactFormatLine(uint16_t signature, const std::vector<uint8_t>& he
     for (uint8_t b : headers)
         line += " " + hexByte(b);
     return line;
+}
+
+bool parseCompactFormatLine(const std::string& line, uint16_t& signature, std::vector<uint8_t>& headers)
+{
+    // The signature's four digits, then the DIF and VIF bytes of its records.
+    headers.clear();
+    if (!parseHexBytes(line, headers) || headers.size() < 3)
+        return false;
+    signature = static_cast<uint16_t>(headers[0] << 8 | headers[1]);
+    headers.erase(headers.begin(), headers.begin() + 2);
+    return compactFormatSignature(headers) == signature;
 }
 
 } // namespace palvero

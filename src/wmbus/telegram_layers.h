@@ -88,7 +88,7 @@ struct TelegramLayers {
 // frame here). No offset is read past the data: a field cut off stays where it would
 // be, and byteAt() gives 0 for it.
 TelegramLayers readTelegramLayers(const ReceiverFrame& f, int dataEnd);
-TelegramLayers readTelegramLayers(const ReceiverFrame& f, const ReadingSettings& s);
+TelegramLayers readTelegramLayers(const ReceiverFrame& f, const DecodeOptions& s);
 
 // After the payload of an extended link layer was decrypted in place and its payload CRC
 // matched: marks the telegram readable and reads the layers behind it.

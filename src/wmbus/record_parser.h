@@ -1,6 +1,6 @@
 #pragma once
 
-#include "reading_settings.h"
+#include "decode_options.h"
 #include "receiver_frame.h"
 #include "telegram_layers.h"
 
@@ -68,8 +68,8 @@ private:
 // header (also after an extended link layer's inner header).
 int firstRecordOffset(const ReceiverFrame& f);
 // True when the telegram's application layer is a private format that is not decoded.
-bool skipsRecordDecoding(const ReceiverFrame& f, const ReadingSettings& s);
-bool skipsRecordDecoding(const ReceiverFrame& f, const TelegramLayers& layers, const ReadingSettings& s);
+bool skipsRecordDecoding(const ReceiverFrame& f, const DecodeOptions& s);
+bool skipsRecordDecoding(const ReceiverFrame& f, const TelegramLayers& layers, const DecodeOptions& s);
 
 // CI fields 0xA0 to 0xB7 carry an application layer that the manufacturer defines.
 inline bool isManufacturerCi(uint8_t ciField) { return ciField >= 0xA0 && ciField <= 0xB7; }
@@ -82,16 +82,16 @@ inline bool isManufacturerCi(uint8_t ciField) { return ciField >= 0xA0 && ciFiel
 // records may change the row's values: anything else would show numbers the meter never
 // sent.
 enum class ApplicationData { Records, Encrypted, ManufacturerDefined, Fragment, UnknownFormat, FormatMismatch };
-ApplicationData applicationData(const ReceiverFrame& f, const ReadingSettings& s);
+ApplicationData applicationData(const ReceiverFrame& f, const DecodeOptions& s);
 ApplicationData applicationData(const ReceiverFrame& f, const TelegramLayers& layers);
 
 // Walks the data records of a (decrypted) frame into `records`. Records are read up to
 // the last telegram data byte; no byte outside the frame is ever read.
-void decodeTelegram(const ReceiverFrame& f, const ReadingSettings& s, char decimalSeparator,
+void decodeTelegram(const ReceiverFrame& f, const DecodeOptions& s, char decimalSeparator,
                     DecodedRecords& records);
 // The same with the layers read; a compact frame is rebuilt into full records with its
 // format from `formats` first. Gives Records, or why a compact frame gave none.
-ApplicationData decodeTelegram(const ReceiverFrame& f, const TelegramLayers& layers, const ReadingSettings& s,
+ApplicationData decodeTelegram(const ReceiverFrame& f, const TelegramLayers& layers, const DecodeOptions& s,
                                char decimalSeparator, DecodedRecords& records, const CompactFormats* formats);
 
 // Offset of a compact frame's format signature: the payload, after the two 0x2F bytes
@@ -119,7 +119,7 @@ std::vector<std::string> fullDecodeLines(const DecodedRecords& records, const st
 // The listing of a telegram whose application data give no records: the heading, a line
 // that says why (with the security mode, or the manufacturer's bytes in hex), an empty line.
 std::vector<std::string> undecodedListingLines(ApplicationData what, const ReceiverFrame& f,
-                                               const ReadingSettings& s, const std::string& meterId);
+                                               const DecodeOptions& s, const std::string& meterId);
 std::vector<std::string> undecodedListingLines(ApplicationData what, const ReceiverFrame& f,
                                                const TelegramLayers& layers, const std::string& meterId);
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "reading_settings.h"
+#include "decode_options.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -29,20 +29,20 @@ constexpr size_t kMinimumLength = 13;
 } // namespace frame
 
 // Whether the receiver appends an RSSI byte: "RSSI" for a v1 receiver, "RSSI On/Off" otherwise.
-bool framesCarryRssi(const ReadingSettings& s);
+bool framesCarryRssi(const DecodeOptions& s);
 // Whether each frame ends in two CRC bytes: only a v1 receiver with "MORVANE with CRC".
-bool framesCarryCrc(const ReadingSettings& s);
+bool framesCarryCrc(const DecodeOptions& s);
 
 // Offset of the RSSI byte: N-4 with the CRC bytes, N-2 otherwise (read whatever the RSSI
 // settings say). -1 for a frame too short to have one.
-int rssiOffset(size_t frameLength, const ReadingSettings& s);
+int rssiOffset(size_t frameLength, const DecodeOptions& s);
 // "-" and the RSSI byte shifted right by one, in decimal ("-77" for 0x9A); empty when
 // the frame has no such byte.
-std::string rssiText(const ReceiverFrame& f, const ReadingSettings& s);
+std::string rssiText(const ReceiverFrame& f, const DecodeOptions& s);
 
 // Offset of the last byte of telegram data: N-3 with an RSSI byte, N-2 without, two
 // bytes earlier again with the CRC bytes. May be below the CI offset for a short frame.
-int telegramDataEnd(size_t frameLength, const ReadingSettings& s);
+int telegramDataEnd(size_t frameLength, const DecodeOptions& s);
 
 // Hex text of bytes, upper case, every byte followed by one space ("68 04 ").
 std::string hexBytesSpaced(const uint8_t* data, size_t n);

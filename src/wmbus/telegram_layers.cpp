@@ -62,6 +62,19 @@ void readAuthentication(const ReceiverFrame& f, int at, TelegramLayers& l)
     }
     if (a.control & 0x1000)
         a.messageLength = next;
+    // A field the control word names but the layer's length leaves out is not there: its
+    // bytes belong to the layer behind.
+    auto within = [&a](int& at, int size) {
+        if (at >= 0 && at + size > a.end)
+            at = -1;
+    };
+    within(a.messageControl, 1);
+    within(a.keyInformation, 2);
+    within(a.messageCounter, 4);
+    within(a.mac, a.macLength);
+    if (a.mac < 0)
+        a.macLength = 0;
+    within(a.messageLength, 2);
 }
 
 // The transport header starting with its CI at `at`.
@@ -166,7 +179,7 @@ TelegramLayers readTelegramLayers(const ReceiverFrame& f, int dataEnd)
     return l;
 }
 
-TelegramLayers readTelegramLayers(const ReceiverFrame& f, const ReadingSettings& s)
+TelegramLayers readTelegramLayers(const ReceiverFrame& f, const DecodeOptions& s)
 {
     return readTelegramLayers(f, telegramDataEnd(f.size(), s));
 }
