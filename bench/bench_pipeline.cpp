@@ -1,5 +1,6 @@
 // Figures for the reading pipeline: decoding a typical telegram, and the whole receive
 // path with many meters in the table, plain and encrypted.
+#include "bench_bytes.h"
 #include "reception.h"
 #include "record_parser.h"
 #include "telegram_decryption.h"
@@ -13,21 +14,8 @@
 
 namespace {
 
+using bench::hex;
 using palvero::ReceiverFrame;
-
-std::vector<uint8_t> hex(const std::string& text)
-{
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i + 1 < text.size();) {
-        if (text[i] == ' ') {
-            ++i;
-            continue;
-        }
-        out.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-        i += 2;
-    }
-    return out;
-}
 
 // A heat meter telegram with ten records: energy, volume, power, flow, two temperatures,
 // a temperature difference, a date, a date and time, an error flag word.
@@ -164,18 +152,6 @@ void BM_ReceivePath(benchmark::State& state)
 BENCHMARK(BM_ReceivePath)->ArgsProduct({{1, 1000, 10000}, {0, 1}})->ArgNames({"meters", "mode5"});
 
 
-// CRC of the extended link layer payload: polynomial 0x3D65, initial 0, result inverted.
-uint16_t payloadCrc(const uint8_t* data, size_t n)
-{
-    uint16_t crc = 0;
-    for (size_t i = 0; i < n; ++i) {
-        crc ^= static_cast<uint16_t>(data[i] << 8);
-        for (int b = 0; b < 8; ++b)
-            crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x3D65 : crc << 1);
-    }
-    return static_cast<uint16_t>(~crc);
-}
-
 // The ten records as a compact frame: signature over the DIF/VIF bytes, data check over
 // the full records, then the data fields alone.
 std::vector<uint8_t> compactTenRecords()
@@ -184,8 +160,8 @@ std::vector<uint8_t> compactTenRecords()
     const std::vector<uint8_t> headers = hex("0C 06 0C 14 0B 2D 0B 3B 0A 5A 0A 5E 0A 62 02 6C 04 6D 02 FD 17");
     const std::vector<uint8_t> data = hex("27 04 85 02 27 04 85 02 70 01 00 28 01 00 87 04 51 03 36 01 9F 2C "
                                           "1E 11 1F 3C 00 00");
-    const uint16_t signature = payloadCrc(headers.data(), headers.size());
-    const uint16_t check = payloadCrc(full.data(), full.size());
+    const uint16_t signature = bench::crc16(headers.data(), headers.size());
+    const uint16_t check = bench::crc16(full.data(), full.size());
     std::vector<uint8_t> out = {static_cast<uint8_t>(signature), static_cast<uint8_t>(signature >> 8),
                                 static_cast<uint8_t>(check), static_cast<uint8_t>(check >> 8)};
     out.insert(out.end(), data.begin(), data.end());
@@ -202,7 +178,7 @@ ReceiverFrame extendedLinkFrame(uint32_t id, uint8_t innerCi, const std::vector<
     f.insert(f.end(), {0x8D, 0x20, 0x2A, sn[0], sn[1], sn[2], sn[3], 0x00, 0x00, innerCi});
     f.insert(f.end(), records.begin(), records.end());
     const size_t payload = 18; // the payload CRC
-    const uint16_t crc = payloadCrc(f.data() + payload + 2, f.size() - payload - 2);
+    const uint16_t crc = bench::crc16(f.data() + payload + 2, f.size() - payload - 2);
     f[payload] = static_cast<uint8_t>(crc);
     f[payload + 1] = static_cast<uint8_t>(crc >> 8);
     uint8_t counter[16] = {};

@@ -10,6 +10,8 @@
 //
 // Each folder holds capture.cap (raw receiver bytes), palvero.ini and files/meters.mrv.
 // Plain C++ and libcrypto only, so that the same inputs serve any build of the program.
+#include "bench_bytes.h"
+
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -26,37 +28,14 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Key = std::array<uint8_t, 16>;
-
-Bytes hex(const std::string& text)
-{
-    Bytes out;
-    for (size_t i = 0; i + 1 < text.size();) {
-        if (text[i] == ' ') {
-            ++i;
-            continue;
-        }
-        out.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-        i += 2;
-    }
-    return out;
-}
+using bench::crc16;
+using bench::hex;
 
 // Energy, volume, power, flow, two temperatures, a difference, a date, a date and time, error flags.
 const char kTenRecords[] = "0C 06 27 04 85 02 0C 14 27 04 85 02 0B 2D 70 01 00 0B 3B 28 01 00 0A 5A 87 04 "
                            "0A 5E 51 03 0A 62 36 01 02 6C 9F 2C 04 6D 1E 11 1F 3C 02 FD 17 00 00";
 const char kHeaders[] = "0C 06 0C 14 0B 2D 0B 3B 0A 5A 0A 5E 0A 62 02 6C 04 6D 02 FD 17";
 const char kFields[] = "27 04 85 02 27 04 85 02 70 01 00 28 01 00 87 04 51 03 36 01 9F 2C 1E 11 1F 3C 00 00";
-
-uint16_t crc16(const uint8_t* data, size_t n)
-{
-    uint16_t crc = 0;
-    for (size_t i = 0; i < n; ++i) {
-        crc ^= static_cast<uint16_t>(data[i] << 8);
-        for (int b = 0; b < 8; ++b)
-            crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x3D65 : crc << 1);
-    }
-    return static_cast<uint16_t>(~crc);
-}
 
 std::string idText(int meter)
 {
