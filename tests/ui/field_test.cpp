@@ -270,6 +270,19 @@ void FieldTest::followingTheLastReadMeter()
         QVERIFY(row.bottom() > 0 && row.top() < v->viewport()->height());
         QCOMPARE(across->value(), at);
     }
+
+    // A telegram read outside a delivery of received bytes (a taught meter read again) is
+    // followed once the window's events run.
+    QTableView* v = h.window->Grid_values;
+    v->scrollToTop();
+    ReceiverFrame again = meterFrame("10000147");
+    h.window->reception().processor().process(again);
+    const auto rowInView = [&] {
+        const int top = v->rowViewportPosition(h.table().lastReadRow - 1);
+        return top >= 0 && top < v->viewport()->height();
+    };
+    QVERIFY(!rowInView());
+    QTRY_VERIFY(rowInView());
 }
 
 void FieldTest::treeClickSelectsTheRow()
