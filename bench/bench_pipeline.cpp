@@ -98,6 +98,27 @@ std::string idText(uint32_t id)
     return bcd;
 }
 
+// Feeds the frames in turn, one receive event each, for as long as the benchmark runs.
+void receiveInTurn(benchmark::State& state, palvero::Reception& reception,
+                   const std::vector<std::vector<uint8_t>>& frames)
+{
+    size_t next = 0;
+    for (auto _ : state) {
+        reception.receive(frames[next]);
+        if (++next == frames.size())
+            next = 0;
+    }
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+int rowsWithMainValue(const palvero::MeterTable& table)
+{
+    int read = 0;
+    for (int row = 1; row <= table.dataRowCount(); ++row)
+        read += !table.cell(row, palvero::col::MainValue).empty();
+    return read;
+}
+
 // Frames of `meters` different meters fed as receive events into a table that already
 // holds every one of them; arg 1 selects mode 5 telegrams, each meter with its own key.
 void BM_ReceivePath(benchmark::State& state)
@@ -139,15 +160,9 @@ void BM_ReceivePath(benchmark::State& state)
     if (table.dataRowCount() != meters)
         state.SkipWithError("the table should hold every meter");
 
-    size_t next = 0;
-    for (auto _ : state) {
-        reception.receive(frames[next]);
-        if (++next == frames.size())
-            next = 0;
-    }
+    receiveInTurn(state, reception, frames);
     if (table.dataRowCount() != meters || !table.flag(palvero::RowFlag::Decrypted, table.lastReadRow))
         state.SkipWithError("frames were not all read");
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ReceivePath)->ArgsProduct({{1, 1000, 10000}, {0, 1}})->ArgNames({"meters", "mode5"});
 
@@ -233,17 +248,9 @@ void BM_ReceivePathExtendedLinkMix(benchmark::State& state)
     const int distinct = std::min(meters, 4096);
     for (int i = 0; i < distinct; ++i)
         frames.push_back(frameOf(i * (meters / distinct)));
-    size_t next = 0;
-    for (auto _ : state) {
-        reception.receive(frames[next]);
-        if (++next == frames.size())
-            next = 0;
-    }
-    int read = 0;
-    for (int row = 1; row <= table.dataRowCount(); ++row)
-        read += !table.cell(row, palvero::col::MainValue).empty();
+    receiveInTurn(state, reception, frames);
+    const int read = rowsWithMainValue(table);
     state.counters["rows read"] = read;
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ReceivePathExtendedLinkMix)->Arg(10000)->ArgName("meters");
 
@@ -284,18 +291,10 @@ void BM_ReceivePathMeterFormats(benchmark::State& state)
         reception.receive(frames.back());
     }
     frames.resize(static_cast<size_t>(std::min(meters, 4096)));
-    size_t next = 0;
-    for (auto _ : state) {
-        reception.receive(frames[next]);
-        if (++next == frames.size())
-            next = 0;
-    }
-    int read = 0;
-    for (int row = 1; row <= table.dataRowCount(); ++row)
-        read += !table.cell(row, palvero::col::MainValue).empty();
+    receiveInTurn(state, reception, frames);
+    const int read = rowsWithMainValue(table);
     if (read != meters)
         state.SkipWithError("every meter should be read by its format");
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ReceivePathMeterFormats)->Arg(10000)->ArgName("meters");
 
